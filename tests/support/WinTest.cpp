@@ -1,0 +1,197 @@
+#include "support/WinTest.h"
+
+#include <cstdlib>
+#include <cstdio>
+
+namespace kxtest {
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        PumpMessages();
+        if (cond())
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return cond();
+        // Wake on new messages for this thread, or after a short slice to re-test.
+        const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10));
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_ALLINPUT);
+    }
+}
+
+namespace {
+struct FindCriteria {
+    const wchar_t* title;
+    const wchar_t* className;
+    DWORD threadId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTopWindow(HWND hwnd, LPARAM param) {
+    auto* c = reinterpret_cast<FindCriteria*>(param);
+    if (c->threadId && GetWindowThreadProcessId(hwnd, nullptr) != c->threadId)
+        return TRUE;
+    if (c->className) {
+        wchar_t cls[256] = {};
+        GetClassNameW(hwnd, cls, 256);
+        if (lstrcmpW(cls, c->className) != 0)
+            return TRUE;
+    }
+    if (c->title && WindowText(hwnd) != c->title)
+        return TRUE;
+    c->found = hwnd;
+    return FALSE;
+}
+}  // namespace
+
+HWND FindTopWindow(const wchar_t* title, const wchar_t* className, DWORD threadId) {
+    FindCriteria c{title, className, threadId, nullptr};
+    if (threadId)
+        EnumThreadWindows(threadId, MatchTopWindow, reinterpret_cast<LPARAM>(&c));
+    else
+        EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&c));
+    return c.found;
+}
+
+HWND WaitForTopWindow(const wchar_t* title, const wchar_t* className, DWORD threadId,
+                      DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitFor([&] { return (found = FindTopWindow(title, className, threadId)) != nullptr; },
+            timeoutMs);
+    return found;
+}
+
+HWND FindControl(HWND parent, int id) { return parent ? GetDlgItem(parent, id) : nullptr; }
+
+bool ClickControl(HWND parent, int id) {
+    HWND control = FindControl(parent, id);
+    return control && PostMessageW(control, BM_CLICK, 0, 0);
+}
+
+namespace {
+void SendMouse(POINT screen, DWORD flags) {
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = MulDiv(screen.x, 65535, w - 1);
+    in.mi.dy = MulDiv(screen.y, 65535, h - 1);
+    in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &in, sizeof(in));
+}
+}  // namespace
+
+void MouseMoveTo(POINT screen) { SendMouse(screen, 0); }
+void MouseLeftDown(POINT screen) { SendMouse(screen, MOUSEEVENTF_LEFTDOWN); }
+void MouseLeftUp(POINT screen) { SendMouse(screen, MOUSEEVENTF_LEFTUP); }
+
+POINT CenterOf(HWND hwnd) {
+    RECT rc{};
+    GetWindowRect(hwnd, &rc);
+    return {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+}
+
+void PressKey(WORD vk) {
+    INPUT in[2]{};
+    in[0].type = in[1].type = INPUT_KEYBOARD;
+    in[0].ki.wVk = in[1].ki.wVk = vk;
+    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof(INPUT));
+}
+
+std::wstring WindowText(HWND hwnd) {
+    const int len = GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), len + 1)));
+    return text;
+}
+
+COLORREF Pixels::At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height)
+        return CLR_INVALID;
+    const uint32_t p = data[static_cast<size_t>(y) * width + x];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+bool Pixels::SaveBmp(const std::wstring& path) const {
+    if (width <= 0 || height <= 0)
+        return false;
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(bih);
+    bih.biWidth = width;
+    bih.biHeight = -height;  // top-down
+    bih.biPlanes = 1;
+    bih.biBitCount = 32;
+    bih.biCompression = BI_RGB;
+    const DWORD bytes = static_cast<DWORD>(data.size() * sizeof(uint32_t));
+    BITMAPFILEHEADER bfh{};
+    bfh.bfType = 0x4D42;
+    bfh.bfOffBits = sizeof(bfh) + sizeof(bih);
+    bfh.bfSize = bfh.bfOffBits + bytes;
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f)
+        return false;
+    bool ok = fwrite(&bfh, sizeof(bfh), 1, f) == 1 && fwrite(&bih, sizeof(bih), 1, f) == 1 &&
+              fwrite(data.data(), 1, bytes, f) == bytes;
+    ok = (fclose(f) == 0) && ok;
+    return ok;
+}
+
+Pixels CaptureWindow(HWND hwnd) {
+    Pixels px;
+    RECT rc{};
+    if (!GetWindowRect(hwnd, &rc))
+        return px;
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0)
+        return px;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (dib && bits) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        if (BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY)) {
+            px.width = w;
+            px.height = h;
+            const auto* p = static_cast<const uint32_t*>(bits);
+            px.data.assign(p, p + static_cast<size_t>(w) * h);
+            for (auto& v : px.data)
+                v &= 0x00FFFFFF;
+        }
+        SelectObject(mem, old);
+    }
+    if (dib)
+        DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return px;
+}
+
+std::wstring SaveScreenshot(const Pixels& pixels, const std::wstring& name) {
+    wchar_t dir[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"KX_TEST_OUT", dir, MAX_PATH))
+        return {};
+    CreateDirectoryW(dir, nullptr);
+    std::wstring path = std::wstring(dir) + L"\\" + name + L".bmp";
+    return pixels.SaveBmp(path) ? path : std::wstring();
+}
+
+DWORD GdiObjectCount() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
+
+}  // namespace kxtest

@@ -1,0 +1,73 @@
+// Helpers for tests that drive real windows under Wine: finding windows and controls,
+// clicking, waiting on a condition with a time-out while messages keep flowing, reading
+// texts, and capturing what a window shows on screen.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kxtest {
+
+// Waits until cond() is true or timeoutMs have passed, dispatching the calling
+// thread's messages meanwhile so windows of this thread stay alive. Returns cond().
+bool WaitFor(const std::function<bool()>& cond, DWORD timeoutMs = 5000);
+
+// Dispatches every message already queued for the calling thread.
+void PumpMessages();
+
+// First visible-or-not top-level window matching every given criterion. A null title
+// or class, or a thread id of 0, matches anything.
+HWND FindTopWindow(const wchar_t* title, const wchar_t* className = nullptr, DWORD threadId = 0);
+
+// FindTopWindow, retried until it finds one or the time-out passes.
+HWND WaitForTopWindow(const wchar_t* title, const wchar_t* className = nullptr,
+                      DWORD threadId = 0, DWORD timeoutMs = 5000);
+
+// A direct child control by id, or null.
+HWND FindControl(HWND parent, int id);
+
+// Clicks a button the way the keyboard interface does (BM_CLICK, posted so a modal
+// loop the click starts does not block the caller). Returns false when there is no
+// such control.
+bool ClickControl(HWND parent, int id);
+
+// Moves the real mouse pointer to a point in screen coordinates, and presses or
+// releases the left button there, through the system's input queue.
+void MouseMoveTo(POINT screen);
+void MouseLeftDown(POINT screen);
+void MouseLeftUp(POINT screen);
+// Screen point at the centre of a window.
+POINT CenterOf(HWND hwnd);
+
+// Sends a key press and release through the system's input queue to the focus window.
+void PressKey(WORD vk);
+
+// The text of a window or control.
+std::wstring WindowText(HWND hwnd);
+
+// Pixels of a window as shown on screen, top-down, 0x00RRGGBB.
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> data;
+
+    COLORREF At(int x, int y) const;  // as a COLORREF (0x00BBGGRR), CLR_INVALID outside
+    bool SaveBmp(const std::wstring& path) const;
+};
+
+// Captures the window's rectangle from the screen (what the user sees, children and
+// overlapping windows included). Empty on failure.
+Pixels CaptureWindow(HWND hwnd);
+
+// Saves a capture as <dir>/<name>.bmp where dir is %KX_TEST_OUT% (set by CTest); the
+// test script converts them to PNG. Returns the path written, empty when not saved.
+std::wstring SaveScreenshot(const Pixels& pixels, const std::wstring& name);
+
+// Number of GDI and USER objects the process holds, for leak checks.
+DWORD GdiObjectCount();
+
+}  // namespace kxtest

@@ -1,0 +1,87 @@
+# Shared by ./test and ./run: installs what the build needs, configures and builds,
+# and starts (and later stops) the display and the Wine server the program runs on.
+# Source it; it defines functions only.
+
+KX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KX_BUILD="$KX_ROOT/build"
+KX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64 wine wine64 xvfb x11-utils googletest imagemagick)
+
+kx_say() { printf '%s\n' "$*" >&2; }
+
+# Installs the Debian packages that are missing; silent when all are present.
+kx_ensure_packages() {
+    local missing=() p
+    for p in "${KX_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    kx_say "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq >/dev/null &&
+        "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+        { kx_say "Package installation failed: ${missing[*]}"; return 1; }
+}
+
+kx_build() {
+    if [ ! -f "$KX_BUILD/build.ninja" ]; then
+        cmake -S "$KX_ROOT" -B "$KX_BUILD" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$KX_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null || return 1
+    fi
+    cmake --build "$KX_BUILD" "$@"
+}
+
+KX_STARTED_XVFB=
+KX_STARTED_WINESERVER=
+
+# Starts Xvfb on a free display when there is no display.
+kx_start_display() {
+    [ -n "${DISPLAY:-}" ] && return 0
+    local n=99
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    KX_STARTED_XVFB=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        kill -0 "$KX_STARTED_XVFB" 2>/dev/null || break
+        sleep 0.1
+    done
+    kx_say "Xvfb did not start on $DISPLAY"
+    return 1
+}
+
+kx_wineserver() {
+    if command -v wineserver >/dev/null 2>&1; then wineserver "$@"
+    else /usr/lib/wine/wineserver "$@"; fi
+}
+
+# A Wine prefix inside build/, created once, and a persistent wineserver so each
+# program start costs milliseconds instead of seconds.
+kx_start_wine() {
+    export WINEPREFIX="$KX_BUILD/wineprefix"
+    export WINEDEBUG=-all
+    export WINEARCH=win64
+    # No Mono or Gecko installer prompts: the program needs neither.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        kx_say "Creating the Wine prefix (once)..."
+        mkdir -p "$WINEPREFIX"
+        wine wineboot -i >/dev/null 2>&1 || true
+    fi
+    kx_wineserver -p >/dev/null 2>&1 || true
+    KX_STARTED_WINESERVER=1
+}
+
+kx_stop_all() {
+    if [ -n "$KX_STARTED_WINESERVER" ]; then
+        kx_wineserver -k >/dev/null 2>&1 || true
+        kx_wineserver -w >/dev/null 2>&1 || true
+    fi
+    if [ -n "$KX_STARTED_XVFB" ]; then
+        kill "$KX_STARTED_XVFB" 2>/dev/null || true
+        wait "$KX_STARTED_XVFB" 2>/dev/null || true
+    fi
+}
