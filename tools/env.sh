@@ -73,6 +73,9 @@ kx_start_wine() {
     fi
     kx_wineserver -p >/dev/null 2>&1 || true
     KX_STARTED_WINESERVER=1
+    # Start Wine's background services now, detached from our output: started by a
+    # test instead, they would inherit CTest's pipes and keep it waiting.
+    wine wineboot >/dev/null 2>&1 </dev/null || true
 }
 
 kx_stop_all() {

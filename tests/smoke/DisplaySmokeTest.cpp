@@ -45,3 +45,19 @@ TEST(DisplaySmoke, DialogFromTemplateShowsItsColourAtItsSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// Leak tests elsewhere compare GDI object counts; they are only meaningful if the
+// count moves with the objects this process creates on this platform.
+TEST(DisplaySmoke, GdiObjectCountFollowsCreatedObjects) {
+    const DWORD before = kxtest::GdiObjectCount();
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    HDC dc = CreateCompatibleDC(nullptr);
+    EXPECT_EQ(kxtest::GdiObjectCount(), before + 2);
+    DeleteDC(dc);
+    DeleteObject(brush);
+    EXPECT_EQ(kxtest::GdiObjectCount(), before);
+}
+
+}  // namespace

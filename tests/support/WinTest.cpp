@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstdio>
+#include <intrin.h>
 
 namespace kxtest {
 
@@ -192,6 +193,39 @@ std::wstring SaveScreenshot(const Pixels& pixels, const std::wstring& name) {
     return pixels.SaveBmp(path) ? path : std::wstring();
 }
 
-DWORD GdiObjectCount() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
+namespace {
+// One cell of the process's view of the system's GDI handle table (64-bit layout,
+// shared by Windows and Wine): the owner's process id and the object type.
+struct GdiHandleCell {
+    void* kernelObject;
+    USHORT processId;
+    USHORT count;
+    USHORT upper;
+    USHORT type;
+    void* userData;
+};
+static_assert(sizeof(GdiHandleCell) == 24, "GDI handle cell layout");
+
+// Counts the live cells of this process in the GDI handle table, for systems whose
+// GetGuiResources does not count (Wine answers 0). Wine's table is private to the
+// process and records no owner (0); on Windows, owner 0 marks the fixed stock objects.
+DWORD CountGdiHandleCells() {
+    const auto* peb = reinterpret_cast<const BYTE*>(__readgsqword(0x60));
+    const auto* cells = *reinterpret_cast<GdiHandleCell* const*>(peb + 0xF8);
+    if (!cells)
+        return 0;
+    const USHORT pid = static_cast<USHORT>(GetCurrentProcessId());
+    DWORD n = 0;
+    for (size_t i = 0; i < 0x10000; ++i)
+        if (cells[i].type != 0 && (cells[i].processId == pid || cells[i].processId == 0))
+            ++n;
+    return n;
+}
+}  // namespace
+
+DWORD GdiObjectCount() {
+    const DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    return n ? n : CountGdiHandleCells();
+}
 
 }  // namespace kxtest
