@@ -35,22 +35,22 @@ kx_build() {
 KX_STARTED_XVFB=
 KX_STARTED_WINESERVER=
 
-# Starts Xvfb on a free display when there is no display.
+# Starts Xvfb on a free display when there is no display; Xvfb picks the number
+# itself (-displayfd), so several runs on one machine never collide.
 kx_start_display() {
     [ -n "${DISPLAY:-}" ] && return 0
-    local n=99
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    local fifo n=
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     KX_STARTED_XVFB=$!
+    read -r -t 20 n <"$fifo"
+    rm -f "$fifo"
+    if [ -z "$n" ]; then
+        kx_say "Xvfb did not start"
+        return 1
+    fi
     export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 100); do
-        xdpyinfo >/dev/null 2>&1 && return 0
-        kill -0 "$KX_STARTED_XVFB" 2>/dev/null || break
-        sleep 0.1
-    done
-    kx_say "Xvfb did not start on $DISPLAY"
-    return 1
 }
 
 kx_wineserver() {
