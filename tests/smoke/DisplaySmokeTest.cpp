@@ -44,7 +44,7 @@ TEST(DisplaySmoke, DialogFromTemplateShowsItsColourAtItsSize) {
     DestroyWindow(dlg);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -60,4 +60,4 @@ TEST(DisplaySmoke, GdiObjectCountFollowsCreatedObjects) {
     EXPECT_EQ(kxtest::GdiObjectCount(), before);
 }
 
-}  // namespace
+} // namespace

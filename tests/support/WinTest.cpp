@@ -52,7 +52,7 @@ BOOL CALLBACK MatchTopWindow(HWND hwnd, LPARAM param) {
     c->found = hwnd;
     return FALSE;
 }
-}  // namespace
+} // namespace
 
 HWND FindTopWindow(const wchar_t* title, const wchar_t* className, DWORD threadId) {
     FindCriteria c{title, className, threadId, nullptr};
@@ -71,7 +71,9 @@ HWND WaitForTopWindow(const wchar_t* title, const wchar_t* className, DWORD thre
     return found;
 }
 
-HWND FindControl(HWND parent, int id) { return parent ? GetDlgItem(parent, id) : nullptr; }
+HWND FindControl(HWND parent, int id) {
+    return parent ? GetDlgItem(parent, id) : nullptr;
+}
 
 bool ClickControl(HWND parent, int id) {
     HWND control = FindControl(parent, id);
@@ -88,11 +90,17 @@ void SendMouse(POINT screen, DWORD flags) {
     in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     SendInput(1, &in, sizeof(in));
 }
-}  // namespace
+} // namespace
 
-void MouseMoveTo(POINT screen) { SendMouse(screen, 0); }
-void MouseLeftDown(POINT screen) { SendMouse(screen, MOUSEEVENTF_LEFTDOWN); }
-void MouseLeftUp(POINT screen) { SendMouse(screen, MOUSEEVENTF_LEFTUP); }
+void MouseMoveTo(POINT screen) {
+    SendMouse(screen, 0);
+}
+void MouseLeftDown(POINT screen) {
+    SendMouse(screen, MOUSEEVENTF_LEFTDOWN);
+}
+void MouseLeftUp(POINT screen) {
+    SendMouse(screen, MOUSEEVENTF_LEFTUP);
+}
 
 POINT CenterOf(HWND hwnd) {
     RECT rc{};
@@ -128,7 +136,7 @@ bool Pixels::SaveBmp(const std::wstring& path) const {
     BITMAPINFOHEADER bih{};
     bih.biSize = sizeof(bih);
     bih.biWidth = width;
-    bih.biHeight = -height;  // top-down
+    bih.biHeight = -height; // top-down
     bih.biPlanes = 1;
     bih.biBitCount = 32;
     bih.biCompression = BI_RGB;
@@ -221,11 +229,11 @@ DWORD CountGdiHandleCells() {
             ++n;
     return n;
 }
-}  // namespace
+} // namespace
 
 DWORD GdiObjectCount() {
     const DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     return n ? n : CountGdiHandleCells();
 }
 
-}  // namespace kxtest
+} // namespace kxtest

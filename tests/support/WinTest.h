@@ -24,8 +24,8 @@ void PumpMessages();
 HWND FindTopWindow(const wchar_t* title, const wchar_t* className = nullptr, DWORD threadId = 0);
 
 // FindTopWindow, retried until it finds one or the time-out passes.
-HWND WaitForTopWindow(const wchar_t* title, const wchar_t* className = nullptr,
-                      DWORD threadId = 0, DWORD timeoutMs = 5000);
+HWND WaitForTopWindow(const wchar_t* title, const wchar_t* className = nullptr, DWORD threadId = 0,
+                      DWORD timeoutMs = 5000);
 
 // A direct child control by id, or null.
 HWND FindControl(HWND parent, int id);
@@ -55,7 +55,7 @@ struct Pixels {
     int height = 0;
     std::vector<uint32_t> data;
 
-    COLORREF At(int x, int y) const;  // as a COLORREF (0x00BBGGRR), CLR_INVALID outside
+    COLORREF At(int x, int y) const; // as a COLORREF (0x00BBGGRR), CLR_INVALID outside
     bool SaveBmp(const std::wstring& path) const;
 };
 
@@ -70,4 +70,4 @@ std::wstring SaveScreenshot(const Pixels& pixels, const std::wstring& name);
 // Number of GDI and USER objects the process holds, for leak checks.
 DWORD GdiObjectCount();
 
-}  // namespace kxtest
+} // namespace kxtest
