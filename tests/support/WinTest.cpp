@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstdio>
-#include <intrin.h>
 
 namespace kxtest {
 
@@ -218,7 +217,15 @@ static_assert(sizeof(GdiHandleCell) == 24, "GDI handle cell layout");
 // GetGuiResources does not count (Wine answers 0). Wine's table is private to the
 // process and records no owner (0); on Windows, owner 0 marks the fixed stock objects.
 DWORD CountGdiHandleCells() {
-    const auto* peb = reinterpret_cast<const BYTE*>(__readgsqword(0x60));
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"  // GCC 12 misreads the gs-relative load
+#endif
+    const auto* teb = reinterpret_cast<const BYTE*>(NtCurrentTeb());
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    const auto* peb = *reinterpret_cast<const BYTE* const*>(teb + 0x60);
     const auto* cells = *reinterpret_cast<GdiHandleCell* const*>(peb + 0xF8);
     if (!cells)
         return 0;
