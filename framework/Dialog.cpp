@@ -30,19 +30,22 @@ HWND CDialog::ModalOwner() const {
 }
 
 INT_PTR CDialog::DoModal() {
+    // The owner is disabled before the dialog exists, so it never takes input beside it.
     HWND owner = ModalOwner();
+    const bool disableOwner = owner && ::IsWindowEnabled(owner);
+    if (disableOwner)
+        ::EnableWindow(owner, FALSE);
+
     m_nModalResult = kCreateFailed;
-    m_bModalRunning = true; // EndDialog inside OnInitDialog clears it again
+    m_bModalRunning = true;  // EndDialog inside OnInitDialog clears it again
     HWND hwnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_nIDTemplate),
                                      owner, &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     if (!hwnd) {
         m_bModalRunning = false;
+        if (disableOwner)
+            ::EnableWindow(owner, TRUE);
         return kCreateFailed;
     }
-
-    const bool disableOwner = owner && ::IsWindowEnabled(owner);
-    if (disableOwner)
-        ::EnableWindow(owner, FALSE);
     if (m_bModalRunning && !::IsWindowVisible(hwnd))
         ::ShowWindow(hwnd, SW_SHOWNORMAL);
 

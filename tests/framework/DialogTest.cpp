@@ -96,7 +96,7 @@ TEST(ModalDialog, RunFromAWorkerThreadDisablesAndReenablesTheMainWindow) {
 
     std::atomic<INT_PTR> result{0};
     std::atomic<bool> done{false};
-    DWORD dialogThread = 0;
+    std::atomic<DWORD> dialogThread{0};
     std::thread worker([&] {
         dialogThread = GetCurrentThreadId();
         CDialog dlg(IDD_FW_TEST);
@@ -106,7 +106,7 @@ TEST(ModalDialog, RunFromAWorkerThreadDisablesAndReenablesTheMainWindow) {
     // The main window's thread keeps dispatching while it waits, as a GUI thread does.
     HWND dlg = kxtest::WaitForTopWindow(L"Framework test");
     ASSERT_NE(dlg, nullptr);
-    EXPECT_EQ(GetWindowThreadProcessId(dlg, nullptr), dialogThread);
+    EXPECT_EQ(GetWindowThreadProcessId(dlg, nullptr), dialogThread.load());
     EXPECT_EQ(GetWindow(dlg, GW_OWNER), main.m_hWnd);
     EXPECT_FALSE(main.IsWindowEnabled());
 
