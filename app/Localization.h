@@ -14,8 +14,8 @@
 constexpr WORD UI_LANG_ENGLISH = 0x0409;
 constexpr WORD UI_LANG_JAPANESE = 0x0411;
 
-// First resource id of each language set (the same values as IDS_BASE_* in
-// res/resource.h). No language identifier selects the Chinese set.
+// First resource id of each language set. No language identifier selects the Chinese
+// set; it stays in the resources with the others.
 constexpr int RES_BASE_CHINESE = 3000;
 constexpr int RES_BASE_ENGLISH = 4000;
 constexpr int RES_BASE_JAPANESE = 5000;

@@ -31,8 +31,3 @@
 #define IDB_CLOSE_HOVER 133
 #define IDB_PROMPT_BG 134
 
-// First resource id of each language set; a localized text or picture is its set's base
-// plus a small index (see app/Localization.h).
-#define IDS_BASE_CHINESE 3000
-#define IDS_BASE_ENGLISH 4000
-#define IDS_BASE_JAPANESE 5000

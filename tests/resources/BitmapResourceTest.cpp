@@ -26,6 +26,11 @@ struct GdiObjectDeleter {
 };
 using BitmapHandle = std::unique_ptr<std::remove_pointer_t<HBITMAP>, GdiObjectDeleter>;
 
+struct IconDeleter {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
 struct DcDeleter {
     void operator()(HDC dc) const { DeleteDC(dc); }
 };
@@ -108,6 +113,33 @@ TEST(Pictures, EveryPictureLoadsBothWaysAtItsSize) {
         EXPECT_EQ(ds.dsBm.bmWidth, p.width);
         EXPECT_EQ(ds.dsBm.bmHeight, p.height);
         EXPECT_EQ(ds.dsBm.bmBitsPixel, 24);
+    }
+}
+
+// The program icon comes in the sizes the system asks for (window icon, taskbar, task
+// switcher), each its own image rather than a scaled one.
+TEST(Pictures, IconHasTheCommonSizes) {
+    HRSRC group = FindResourceW(Module(), MAKEINTRESOURCEW(IDI_APP), RT_GROUP_ICON);
+    ASSERT_NE(group, nullptr);
+    auto* directory = static_cast<BYTE*>(LockResource(LoadResource(Module(), group)));
+    ASSERT_NE(directory, nullptr);
+    for (int size : {16, 24, 32, 48, 256}) {
+        SCOPED_TRACE(testing::Message() << size << " pixels");
+        const int exact = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+        HRSRC image = FindResourceW(Module(), MAKEINTRESOURCEW(exact), RT_ICON);
+        ASSERT_NE(image, nullptr);
+        IconHandle icon(CreateIconFromResourceEx(
+            static_cast<BYTE*>(LockResource(LoadResource(Module(), image))),
+            SizeofResource(Module(), image), TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR));
+        ASSERT_TRUE(icon);
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon.get(), &info));
+        BitmapHandle colour(info.hbmColor);
+        BitmapHandle mask(info.hbmMask);
+        BITMAP bm{};
+        ASSERT_TRUE(GetObjectW(colour.get(), sizeof(bm), &bm));
+        EXPECT_EQ(bm.bmWidth, size);
+        EXPECT_EQ(bm.bmHeight, size);
     }
 }
 
