@@ -114,6 +114,13 @@ private:
 #define ON_WM_CLOSE() KX_ON_VOID(WM_CLOSE, OnClose())
 #define ON_WM_DESTROY() KX_ON_VOID(WM_DESTROY, OnDestroy())
 #define ON_WM_TIMER() KX_ON_VOID(WM_TIMER, OnTimer(static_cast<UINT_PTR>(wParam)))
+#define ON_MOUSE_MESSAGE(msg, fn)                                                                  \
+    {msg, framework_detail::kAnyCode, framework_detail::kAnyId,                                    \
+     [](CWnd* self, WPARAM w, LPARAM l) -> LRESULT {                                               \
+         (KX_THIS(self)->*(fn))(static_cast<UINT>(w), KX_POINT(l));                                \
+         return 0;                                                                                 \
+     }},
+
 #define ON_WM_LBUTTONDOWN()                                                                        \
     KX_ON_VOID(WM_LBUTTONDOWN, OnLButtonDown(static_cast<UINT>(wParam), KX_POINT(lParam)))
 #define ON_WM_LBUTTONUP()                                                                          \

@@ -88,6 +88,15 @@ void SendMouse(POINT screen, DWORD flags) {
     in.mi.dy = MulDiv(screen.y, 65535, h - 1);
     in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     SendInput(1, &in, sizeof(in));
+    // Let the pointer arrive before anything else happens, so no window sees a move
+    // from where it was before.
+    WaitFor(
+        [&] {
+            POINT now{};
+            GetCursorPos(&now);
+            return now.x == screen.x && now.y == screen.y;
+        },
+        1000);
 }
 } // namespace
 
@@ -219,7 +228,7 @@ static_assert(sizeof(GdiHandleCell) == 24, "GDI handle cell layout");
 DWORD CountGdiHandleCells() {
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"  // GCC 12 misreads the gs-relative load
+#pragma GCC diagnostic ignored "-Warray-bounds" // GCC 12 misreads the gs-relative load
 #endif
     const auto* teb = reinterpret_cast<const BYTE*>(NtCurrentTeb());
 #if defined(__GNUC__)

@@ -36,7 +36,8 @@ HWND FindControl(HWND parent, int id);
 bool ClickControl(HWND parent, int id);
 
 // Moves the real mouse pointer to a point in screen coordinates, and presses or
-// releases the left button there, through the system's input queue.
+// releases the left button there, through the system's input queue. Each returns once
+// the pointer is there (dispatching the calling thread's messages meanwhile).
 void MouseMoveTo(POINT screen);
 void MouseLeftDown(POINT screen);
 void MouseLeftUp(POINT screen);

@@ -1,0 +1,190 @@
+// The prompt dialog: where it is placed, its buttons for both styles, its colours, the
+// result of each way of closing it, and no GDI objects left behind by repeated prompts.
+#include "UiTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "app/Localization.h"
+#include "res/resource.h"
+#include "ui/PromptDlg.h"
+
+namespace {
+
+class CTestApp : public CWinApp {};
+
+// Pixels of the prompt's text area that are white.
+int WhiteTextPixels(const kxtest::Pixels& px) {
+    int white = 0;
+    for (int y = 24; y < 80; ++y)
+        for (int x = 15; x < 285; ++x)
+            white += px.At(x, y) == RGB(255, 255, 255);
+    return white;
+}
+
+// Waits until the prompt shows its panel and its text; returns the capture.
+kxtest::Pixels WaitForPrompt(HWND prompt) {
+    kxtest::Pixels px;
+    kxtest::WaitFor([&] {
+        px = kxtest::CaptureWindow(prompt);
+        return px.At(150, 60) == CPromptDlg::kPanelColor && WhiteTextPixels(px) > 20;
+    });
+    return px;
+}
+
+class PromptDlgTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(main.Create(RECT{30, 20, 30 + 420, 20 + 327}));
+        app.m_pMainWnd = &main;
+    }
+    void TearDown() override { app.m_pMainWnd = nullptr; }
+
+    // Shows a prompt over the main window from a worker thread (as the update does)
+    // and lets `act` handle it once it is on screen. Returns the prompt's result.
+    int Run(const std::wstring& text, int style, const std::function<void(HWND)>& act) {
+        std::atomic<int> result{-100};
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            result = CPromptDlg::Show(main.m_hWnd, text, style);
+            done = true;
+        });
+        HWND prompt = nullptr;
+        kxtest::WaitFor([&] {
+            prompt = FindPrompt();
+            return prompt && IsWindowVisible(prompt);
+        });
+        if (prompt)
+            act(prompt);
+        kxtest::WaitFor([&] { return done.load(); });
+        worker.join();
+        return result;
+    }
+    HWND FindPrompt() const {
+        HWND found = nullptr;
+        EnumWindows(
+            [](HWND hwnd, LPARAM param) -> BOOL {
+                if (GetWindow(hwnd, GW_OWNER) && GetDlgItem(hwnd, IDC_PROMPT_TEXT)) {
+                    *reinterpret_cast<HWND*>(param) = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        return found;
+    }
+    static RECT ClientRectOf(HWND prompt, int id) {
+        RECT rc{};
+        HWND control = GetDlgItem(prompt, id);
+        if (!control)
+            return rc;
+        GetWindowRect(control, &rc);
+        MapWindowPoints(nullptr, prompt, reinterpret_cast<POINT*>(&rc), 2);
+        return rc;
+    }
+
+    CTestApp app;
+    CHostWindow main;
+};
+
+TEST_F(PromptDlgTest, OneButtonPromptGeometryAndColours) {
+    RECT window{}, ok{};
+    bool cancelExists = true, ownerDisabled = false;
+    kxtest::Pixels px;
+    const int result = Run(L"Firmware upgraded successful!", PROMPT_OK, [&](HWND prompt) {
+        GetWindowRect(prompt, &window);
+        ok = ClientRectOf(prompt, IDC_BTN_OK);
+        cancelExists = GetDlgItem(prompt, IDC_BTN_CANCEL) != nullptr;
+        ownerDisabled = !IsWindowEnabled(main.m_hWnd);
+        const kxtest::Pixels okFace = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_OK_NORMAL)));
+        kxtest::WaitFor([&] {
+            px = WaitForPrompt(prompt);
+            return ShowsBitmap(px, okFace, 214, 90);
+        });
+        kxtest::SaveScreenshot(px, L"prompt_ok");
+        kxtest::ClickControl(prompt, IDC_BTN_OK);
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(window.left, 30 + 60);
+    EXPECT_EQ(window.top, 20 + 125);
+    EXPECT_EQ(window.right - window.left, 300);
+    EXPECT_EQ(window.bottom - window.top, 127);
+    EXPECT_EQ(ok.left, 214);
+    EXPECT_EQ(ok.top, 90);
+    EXPECT_EQ(ok.right, 284);
+    EXPECT_EQ(ok.bottom, 112);
+    EXPECT_FALSE(cancelExists);
+    EXPECT_TRUE(ownerDisabled);
+    EXPECT_TRUE(main.IsWindowEnabled());
+
+    // White text on the panel colour inside the text control's area.
+    EXPECT_GT(WhiteTextPixels(px), 20);
+    EXPECT_TRUE(
+        ShowsBitmap(px, BitmapPixels(static_cast<UINT>(LocalizedId(PIC_OK_NORMAL))), 214, 90));
+}
+
+TEST_F(PromptDlgTest, TwoButtonPromptHasOkLeftAndCancelRight) {
+    RECT ok{}, cancel{};
+    const int result = Run(L"Update firmware version: V1.34", PROMPT_OKCANCEL, [&](HWND prompt) {
+        ok = ClientRectOf(prompt, IDC_BTN_OK);
+        cancel = ClientRectOf(prompt, IDC_BTN_CANCEL);
+        kxtest::SaveScreenshot(WaitForPrompt(prompt), L"prompt_okcancel");
+        kxtest::ClickControl(prompt, IDC_BTN_CANCEL);
+    });
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(ok.left, 60);
+    EXPECT_EQ(ok.right, 130);
+    EXPECT_EQ(cancel.left, 170);
+    EXPECT_EQ(cancel.right, 240);
+    EXPECT_EQ(ok.top, 90);
+    EXPECT_EQ(cancel.bottom, 112);
+}
+
+TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
+    auto key = [](WPARAM vk) {
+        return [vk](HWND prompt) { PostMessageW(prompt, WM_KEYDOWN, vk, 1); };
+    };
+    auto altF4 = [](HWND prompt) { PostMessageW(prompt, WM_SYSCOMMAND, SC_CLOSE, 0); };
+    for (int style : {PROMPT_OK, PROMPT_OKCANCEL}) {
+        EXPECT_EQ(Run(L"enter", style, key(VK_RETURN)), 1) << "Enter, style " << style;
+        EXPECT_EQ(Run(L"escape", style, key(VK_ESCAPE)), 2) << "Escape, style " << style;
+        EXPECT_EQ(Run(L"alt+f4", style, altF4), 2) << "system close, style " << style;
+    }
+}
+
+// The same template shown and destroyed without the prompt's code, its picture freed:
+// what the platform itself keeps per dialog (Wine's dialog manager keeps one internal
+// object for each dialog of this template).
+DWORD PlatformObjectsPerDialog(HWND owner, int count) {
+    const DWORD before = kxtest::GdiObjectCount();
+    for (int i = 0; i < count; ++i) {
+        HWND dialog = CreateDialogParamW(
+            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROMPT), owner,
+            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        ShowWindow(dialog, SW_SHOW);
+        UpdateWindow(dialog);
+        HBITMAP picture = reinterpret_cast<HBITMAP>(
+            SendDlgItemMessageW(dialog, 0xFFFF, STM_SETIMAGE, IMAGE_BITMAP, 0));
+        DeleteObject(picture);
+        DestroyWindow(dialog);
+    }
+    return kxtest::GdiObjectCount() - before;
+}
+
+TEST_F(PromptDlgTest, RepeatedPromptsLeaveNoGdiObjectsOfTheirOwn) {
+    auto clickOk = [](HWND prompt) {
+        WaitForPrompt(prompt);
+        kxtest::ClickControl(prompt, IDC_BTN_OK);
+    };
+    Run(L"warm-up", PROMPT_OKCANCEL, clickOk);
+    const DWORD platform = PlatformObjectsPerDialog(main.m_hWnd, 4);
+    const DWORD before = kxtest::GdiObjectCount();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(Run(L"again", i % 2, clickOk), 1);
+    EXPECT_EQ(kxtest::GdiObjectCount() - before, platform);
+}
+
+} // namespace

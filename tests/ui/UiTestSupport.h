@@ -1,0 +1,27 @@
+// Shared pieces of the skinned-control tests: a host window that paints a known colour
+// and counts button clicks, and comparison of what a window shows with a bitmap.
+#pragma once
+
+#include "framework/Afx.h"
+#include "support/WinTest.h"
+
+constexpr COLORREF kHostColor = RGB(0x00, 0x80, 0x40);
+
+// A top-level window of a plain class with a solid background; counts BN_CLICKED.
+class CHostWindow : public CWnd {
+public:
+    BOOL Create(const RECT& rc);
+    int m_nClicks = 0;
+    UINT m_nLastClickedId = 0;
+
+protected:
+    LRESULT OnCommand(WPARAM wParam, LPARAM lParam);
+    DECLARE_MESSAGE_MAP()
+};
+
+// The pixels of a bitmap resource, top-down, 0x00RRGGBB (as kxtest::Pixels).
+kxtest::Pixels BitmapPixels(UINT resourceId);
+
+// Whether the capture shows the bitmap exactly, with the bitmap's top-left corner at
+// (x, y) of the capture.
+bool ShowsBitmap(const kxtest::Pixels& shown, const kxtest::Pixels& bitmap, int x = 0, int y = 0);

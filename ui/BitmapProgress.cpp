@@ -1,0 +1,58 @@
+#include "ui/BitmapProgress.h"
+
+#include "res/resource.h"
+#include "ui/QMemDC.h"
+
+BEGIN_MESSAGE_MAP(CBitmapProgress, CProgressCtrl)
+ON_WM_PAINT()
+ON_WM_NCPAINT()
+ON_MOUSE_MESSAGE(WM_LBUTTONDOWN, &CBitmapProgress::OnClick)
+ON_MOUSE_MESSAGE(WM_LBUTTONUP, &CBitmapProgress::OnClick)
+END_MESSAGE_MAP()
+
+CBitmapProgress::CBitmapProgress() {
+    m_bmpTile.LoadBitmap(IDB_TILE);
+    m_bmpTile.GetBitmap(&m_bmTile);
+}
+
+void CBitmapProgress::OnPaint() {
+    CPaintDC dc(m_hWnd);
+    RECT rc{};
+    GetClientRect(&rc);
+    CDC tiles;
+    tiles.CreateCompatibleDC(&dc);
+
+    const int pos = GetPos();
+    if (pos == 0) {
+        dc.FillSolidRect(rc, kStripColor);
+        return;
+    }
+    // Tiles are drawn over what the bar shows; the strip is cleared only when the
+    // owner has just come back to the foreground.
+    const bool foreground = !m_pOwner || m_pOwner->IsForeground();
+    if (!foreground) {
+        m_bFilled = false;
+    } else if (!m_bFilled) {
+        dc.FillSolidRect(rc, kStripColor);
+        m_bFilled = true;
+    }
+
+    QMemDC surface(&dc, rc);
+    int lower = 0, upper = 0;
+    GetRange(lower, upper);
+    const int count = upper != lower ? kTileCount * pos / (upper - lower) : 0;
+    {
+        CSelectObject select(tiles, m_bmpTile);
+        for (int i = 0; i < count; ++i)
+            surface.BitBlt(rc.left + i * m_bmTile.bmWidth, 0, m_bmTile.bmWidth, m_bmTile.bmHeight,
+                           &tiles, 0, 0, SRCCOPY);
+    }
+    surface.Draw();
+}
+
+void CBitmapProgress::OnClick(UINT, POINT) {
+    if (GetFocus() != m_hWnd)
+        SetFocus();
+    Default();
+    Invalidate(TRUE);
+}

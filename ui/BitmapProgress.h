@@ -1,0 +1,42 @@
+// CBitmapProgress: the main window's progress bar in the skin's colours. A platform
+// progress control (range and position through its own messages) whose painting is
+// replaced: a strip of the body colour filled from the left with amber tiles, one per
+// 1/28 of the range, composed off screen (QMemDC) and shown in one copy. No frame is
+// drawn. The strip is cleared only at position 0 and on the first paint after the
+// owner window has come back to the foreground.
+#pragma once
+
+#include "framework/Afx.h"
+
+// What the bar asks of its owner window while painting.
+class IForegroundWindow {
+public:
+    virtual bool IsForeground() = 0;
+
+protected:
+    ~IForegroundWindow() = default;
+};
+
+class CBitmapProgress : public CProgressCtrl {
+public:
+    static constexpr COLORREF kStripColor = RGB(0xb4, 0x20, 0x2d);
+    static constexpr int kTileCount = 28; // tiles across the whole range
+
+    CBitmapProgress();
+    ~CBitmapProgress() override = default;
+
+    // The window whose foreground state the paint consults; set before the bar
+    // shows a non-zero position.
+    void SetOwner(IForegroundWindow* pOwner) { m_pOwner = pOwner; }
+
+protected:
+    void OnPaint();
+    void OnNcPaint() {} // never a frame or edge
+    void OnClick(UINT flags, POINT point);
+    DECLARE_MESSAGE_MAP()
+
+    BITMAP m_bmTile{};
+    CBitmap m_bmpTile;
+    bool m_bFilled = true; // false after a paint while the owner was in the background
+    IForegroundWindow* m_pOwner = nullptr;
+};

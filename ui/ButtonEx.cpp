@@ -1,0 +1,83 @@
+#include "ui/ButtonEx.h"
+
+BEGIN_MESSAGE_MAP(CButtonEx, CButton)
+ON_WM_MOUSEMOVE()
+ON_WM_LBUTTONDOWN()
+ON_WM_LBUTTONUP()
+END_MESSAGE_MAP()
+
+void CButtonEx::LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
+    m_bmpNormal.LoadBitmap(normalId);
+    m_bmpHover.LoadBitmap(hoverId);
+    m_bmpDisabled.LoadBitmap(disabledId);
+    BITMAP bm{};
+    if (m_bmpNormal.GetBitmap(&bm)) {
+        m_nWidth = bm.bmWidth;
+        m_nHeight = bm.bmHeight;
+    } else {
+        m_nWidth = m_nHeight = 0;
+    }
+}
+
+void CButtonEx::PreSubclassWindow() {
+    CButton::PreSubclassWindow();
+    // A button taken over from a template is drawn by this class like a created one.
+    ModifyStyle(0, BS_OWNERDRAW);
+}
+
+void CButtonEx::DrawItem(LPDRAWITEMSTRUCT item) {
+    GetClientRect(&m_rcClient);
+    CDC target(item->hDC);
+    CDC mem;
+    mem.CreateCompatibleDC(&target);
+
+    // No pressed or focus look: the face is the state's bitmap and nothing else.
+    const CBitmap* face = &m_bmpNormal;
+    if (GetStyle() & WS_DISABLED)
+        face = &m_bmpDisabled;
+    else if (m_bHover && GetCapture() == m_hWnd)
+        face = &m_bmpHover;
+
+    if (!face->IsNull()) {
+        CSelectObject select(mem, *face);
+        target.BitBlt(m_rcClient.left, m_rcClient.top, m_nWidth, m_nHeight, &mem, 0, 0, SRCCOPY);
+    }
+    target.Detach();
+}
+
+void CButtonEx::OnMouseMove(UINT, POINT point) {
+    Default(); // the platform button's own handling of a held press
+    if (m_bTracking && GetCapture() == m_hWnd) {
+        RECT rc{};
+        GetClientRect(&rc);
+        if (::PtInRect(&rc, point))
+            return;
+        // Off the button: let go (this also drops a held press, so no click follows).
+        m_bTracking = FALSE;
+        ::ReleaseCapture();
+        m_bHover = FALSE;
+        Invalidate(TRUE);
+    } else {
+        m_bTracking = TRUE;
+        SetCapture();
+        m_bHover = TRUE;
+        Invalidate(TRUE);
+    }
+}
+
+void CButtonEx::OnLButtonDown(UINT, POINT) {
+    m_bHover = FALSE;
+    if (GetFocus() != m_hWnd)
+        SetFocus();
+    Default();
+    Invalidate(TRUE);
+}
+
+void CButtonEx::OnLButtonUp(UINT, POINT) {
+    m_bHover = TRUE;
+    if (GetFocus() != m_hWnd)
+        SetFocus();
+    Default();  // releases the capture and, over the button, clicks
+    if (m_hWnd) // the click's handler may have destroyed the button
+        Invalidate(TRUE);
+}

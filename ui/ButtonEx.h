@@ -1,0 +1,46 @@
+// CButtonEx: the tool's only kind of button. A platform push button whose whole face
+// is one of three bitmaps (normal, hover, disabled); captions are painted into the
+// bitmaps. It keeps the platform button's pressing, focus and click (BN_CLICKED to the
+// parent) and replaces only the drawing. Hover is followed by holding the mouse capture
+// while the pointer is over the button.
+//
+// Use: allocate, LoadBitmaps(normal, hover, disabled), then Create with an empty
+// caption, kButtonStyle, a rectangle and the parent; delete it with the parent.
+#pragma once
+
+#include "framework/Afx.h"
+
+class CButtonEx : public CButton {
+public:
+    // WS_VISIBLE | WS_TABSTOP | BS_FLAT | BS_BITMAP | BS_OWNERDRAW; Create adds WS_CHILD.
+    static constexpr DWORD kButtonStyle = 0x1001808B;
+
+    CButtonEx() = default;
+    ~CButtonEx() override = default;
+
+    // Loads the three looks from the program's resources; the normal bitmap's size is
+    // the size drawn in every state.
+    void LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId);
+
+    int BitmapWidth() const { return m_nWidth; }
+    int BitmapHeight() const { return m_nHeight; }
+
+protected:
+    void PreSubclassWindow() override;
+    void DrawItem(LPDRAWITEMSTRUCT item) override;
+
+    void OnMouseMove(UINT flags, POINT point);
+    void OnLButtonDown(UINT flags, POINT point);
+    void OnLButtonUp(UINT flags, POINT point);
+    DECLARE_MESSAGE_MAP()
+
+protected:
+    BOOL m_bHover = FALSE;    // pointer over the button and the button not held down
+    BOOL m_bTracking = FALSE; // the button holds the capture to follow the pointer
+    RECT m_rcClient{};        // client rectangle as of the last draw
+    CBitmap m_bmpNormal;
+    CBitmap m_bmpHover;
+    CBitmap m_bmpDisabled;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+};

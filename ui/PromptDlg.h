@@ -1,0 +1,55 @@
+// CPromptDlg: the skinned modal prompt through which the tool shows every message and
+// asks its two yes/no questions. A captionless dark-red panel of 300 x 127 pixels with
+// centred white text and one (OK) or two (OK, Cancel) bitmap buttons, placed at a
+// given screen position and dragged by pressing anywhere but on a button.
+//
+// Use: construct, SetPosition, SetText, SetStyle, DoModal. The result is 1 for OK or
+// Enter, 2 for Cancel, Escape or the system close command. Show does all of that,
+// placed over a window.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "framework/Afx.h"
+#include "ui/ButtonEx.h"
+
+enum PromptStyle { PROMPT_OK = 0, PROMPT_OKCANCEL = 1 };
+
+class CPromptDlg : public CDialog {
+public:
+    static constexpr int kWidth = 300;
+    static constexpr int kHeight = 127;
+    static constexpr COLORREF kPanelColor = RGB(0x8d, 0x16, 0x1e);
+
+    explicit CPromptDlg(CWnd* pParent = nullptr);
+    ~CPromptDlg() override;
+
+    void SetPosition(int x, int y) {
+        m_nLeft = x;
+        m_nTop = y;
+    }
+    void SetText(const std::wstring& text) { m_strText = text; }
+    void SetStyle(int style) { m_nStyle = style; }
+
+    // Shows a prompt with its top-left corner at the window's left + 60 and top + 125
+    // on the screen, runs it modally, and returns its result.
+    static int Show(HWND over, const std::wstring& text, int style);
+
+protected:
+    BOOL OnInitDialog() override;
+    HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+    void OnLButtonDown(UINT flags, POINT point);
+    void OnDestroy();
+    void OnOkButton() { EndDialog(1); }
+    void OnCancelButton() { EndDialog(2); }
+    DECLARE_MESSAGE_MAP()
+
+    std::unique_ptr<CButtonEx> m_pOkButton;
+    std::unique_ptr<CButtonEx> m_pCancelButton;
+    int m_nLeft = 0;
+    int m_nTop = 0;
+    std::wstring m_strText;
+    int m_nStyle = PROMPT_OK;
+    CBrush m_brText;
+};
