@@ -88,7 +88,9 @@ CHid::~CHid() {
 
 int CHid::FindDevice() {
     std::lock_guard<std::mutex> search(m_SearchLock);
-    g_nDeviceMode = 0;
+    // The mode is published once the search is over, so a read or write on another
+    // thread never sees a passing 0 while the device it talks to is still present.
+    std::uint16_t mode = 0;
     for (const DeviceEntry& row : kDeviceTable) {
         UniqueDeviceHandle probe;
         const int found = OpenHidDevice(&probe, row.VendorID, row.ProductID);
@@ -99,14 +101,16 @@ int CHid::FindDevice() {
             m_bNotifyRegistered = 1;
         }
         if (found) {
-            g_nLastDeviceMode = static_cast<std::uint8_t>(row.Mode);
-            g_nDeviceMode = row.Mode;
-            m_bFound = 1;
-            return 1;
+            mode = row.Mode;
+            break;
         }
     }
-    m_bFound = 0;
-    return 0;
+    if (mode) {
+        g_nLastDeviceMode = static_cast<std::uint8_t>(mode);
+    }
+    g_nDeviceMode = mode;
+    m_bFound = mode ? 1 : 0;
+    return m_bFound;
 }
 
 int CHid::OpenHidDevice(UniqueDeviceHandle* out, std::uint16_t vendor, std::uint16_t product) {
@@ -350,9 +354,4 @@ int CHid::RegisterDeviceChange() {
 std::wstring CHid::DevicePath() const {
     std::lock_guard<std::mutex> lock(m_Lock);
     return m_DevicePath;
-}
-
-bool CHid::IsOpen() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return m_hWrite && m_hRead;
 }

@@ -85,7 +85,6 @@ public:
     bool DeviceGone() const { return m_bGone.load(); }
     DWORD ReadTimeout() const { return m_nReadTimeout.load(); }
     std::wstring DevicePath() const;
-    bool IsOpen() const;
 
     // Window that receives device-change notifications; set before the first search.
     HWND m_hNotifyWnd = nullptr;

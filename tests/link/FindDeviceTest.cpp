@@ -39,6 +39,10 @@ struct PresenceCase {
     bool receiverPath; // the receiver (not another device) was chosen
 };
 
+void PrintTo(const PresenceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PresenceTest : public LinkTest, public ::testing::WithParamInterface<PresenceCase> {};
 
 TEST_P(PresenceTest, MatchesTheTableInOrder) {
@@ -89,6 +93,10 @@ struct DetailCase {
     int otherFailures;    // of a device enumerated before the receiver
     int found;
 };
+
+void PrintTo(const DetailCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DetailQueryTest : public LinkTest, public ::testing::WithParamInterface<DetailCase> {};
 

@@ -138,7 +138,7 @@ TEST_F(LinkTest, ModeSwitchGoesOnlyToAModeTwoReceiver) {
 // Two threads send frames at once; every report must carry one whole frame of one sender.
 TEST_F(LinkTest, ConcurrentSendersNeverMixTheirBytes) {
     Connect(1);
-    constexpr int kFrames = 150;
+    constexpr int kFrames = 2000;
     auto sender = [](std::uint8_t fill) {
         std::uint8_t block[32];
         std::memset(block, fill, sizeof(block));

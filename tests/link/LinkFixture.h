@@ -60,6 +60,15 @@ protected:
         return Bytes(buffer, buffer + n);
     }
 
+    // Reads one report and returns the frame it carries, or nothing on no report.
+    Bytes ReadFrame(DWORD timeoutMs = 500) {
+        const Bytes payload = ReadPayload(65, timeoutMs);
+        if (payload.empty()) {
+            return {};
+        }
+        return Bytes(payload.begin() + 1, payload.begin() + 1 + std::min<int>(payload[0], 64));
+    }
+
     SimReceiver sim;
     ScopedDeviceApi seam{sim};
     CHid hid;
