@@ -159,3 +159,17 @@ TEST(LinkLifetime, DestructorEndsRegistrationAndClosesHandles) {
 }
 
 } // namespace
+
+// The real system's table, under Wine, where no receiver is attached: the search walks
+// the system's HID interfaces, registers the window and finds nothing.
+TEST(RealSystem, SearchWithoutReceiverFindsNothing) {
+    g_nDeviceMode = 0;
+    NotifyWindow window;
+    CHid hid;
+    hid.m_hNotifyWnd = window.Handle();
+    EXPECT_EQ(0, hid.FindDevice());
+    EXPECT_EQ(0, g_nDeviceMode);
+    EXPECT_EQ(0, hid.OpenDevice());
+    std::uint8_t dest[65];
+    EXPECT_EQ(HID_READ_NOT_OPEN, hid.ReadHid(dest, 65));
+}
