@@ -1,0 +1,357 @@
+#include "link/Hid.h"
+
+#include "link/LinkProtocol.h"
+#include "link/UniqueEvent.h"
+
+#include <dbt.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <utility>
+#include <vector>
+
+std::atomic<std::uint16_t> g_nDeviceMode{0};
+std::atomic<std::uint8_t> g_nLastDeviceMode{0};
+
+namespace {
+
+constexpr DWORD kOpenReadTimeoutMs = 200;
+// An interface whose detail query keeps failing is given up after this many attempts,
+// each with a buffer sized for it, and the search moves on to the next interface.
+constexpr int kDetailAttempts = 3;
+constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Every output report is built here; writers take turns through g_TxReportLock.
+std::uint8_t g_TxReportBuffer[128];
+std::mutex g_TxReportLock;
+
+int ReportLength(unsigned mode) {
+    return mode == 2 ? REPORT_LENGTH_MODE2 : mode == 1 ? REPORT_LENGTH_MODE1 : 0;
+}
+
+bool MeansDeviceGone(DWORD error) {
+    return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST;
+}
+
+// The variable-length detail record of one interface, sized by the system's answer and
+// aligned for the record's fixed part.
+class DetailBuffer {
+public:
+    bool Empty() const { return m_Words.empty(); }
+    void Release() { m_Words.clear(); }
+    void Allocate(DWORD bytes) {
+        bytes = std::max<DWORD>(bytes, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+        m_Words.assign((bytes + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+        m_nBytes = bytes;
+        Record()->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    }
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W* Record() {
+        return reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(m_Words.data());
+    }
+    DWORD Bytes() const { return m_nBytes; }
+    // The path, bounded by the buffer even if the record lacks its terminator.
+    std::wstring Path() {
+        const size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+        const size_t chars = (m_nBytes - offset) / sizeof(wchar_t);
+        return std::wstring(Record()->DevicePath, wcsnlen(Record()->DevicePath, chars));
+    }
+
+private:
+    std::vector<DWORD> m_Words;
+    DWORD m_nBytes = 0;
+};
+
+} // namespace
+
+// A device file shared by the CHid that holds it and any read or write using it, so a
+// file replaced by OpenDevice closes only when the last user is done with it. Retired
+// marks a file that has been replaced: a read that finds it set cancels itself.
+struct CHid::DeviceFile {
+    explicit DeviceFile(UniqueDeviceHandle handle) : File(std::move(handle)) {}
+    UniqueDeviceHandle File;
+    std::atomic<bool> Retired{false};
+};
+
+CHid::CHid() = default;
+
+CHid::~CHid() {
+    std::shared_ptr<DeviceFile> read;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        read = std::move(m_hRead);
+        m_hWrite.reset();
+    }
+    Retire(std::move(read));
+    m_hDevNotify.Reset();
+}
+
+int CHid::FindDevice() {
+    std::lock_guard<std::mutex> search(m_SearchLock);
+    // The mode is published once the search is over, so a read or write on another
+    // thread never sees a passing 0 while the device it talks to is still present.
+    std::uint16_t mode = 0;
+    for (const DeviceEntry& row : kDeviceTable) {
+        UniqueDeviceHandle probe;
+        const int found = OpenHidDevice(&probe, row.VendorID, row.ProductID);
+        if (!m_bNotifyRegistered) {
+            // Once for the object's life, whether or not anything was found and whether
+            // or not the registration succeeds.
+            RegisterDeviceChange();
+            m_bNotifyRegistered = 1;
+        }
+        if (found) {
+            mode = row.Mode;
+            break;
+        }
+    }
+    if (mode) {
+        g_nLastDeviceMode = static_cast<std::uint8_t>(mode);
+    }
+    g_nDeviceMode = mode;
+    m_bFound = mode ? 1 : 0;
+    return m_bFound;
+}
+
+int CHid::OpenHidDevice(UniqueDeviceHandle* out, std::uint16_t vendor, std::uint16_t product) {
+    DeviceApi& api = CurrentDeviceApi();
+    GUID hidGuid{};
+    api.HidD_GetHidGuid(&hidGuid);
+    UniqueDeviceInfoList set(api, api.SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr,
+                                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.Valid()) {
+        return 0;
+    }
+
+    // One detail buffer serves interface after interface; a failed query releases it so
+    // the next attempt sizes it for the interface at hand.
+    DetailBuffer detail;
+    int attempts = 0;
+    for (DWORD index = 0;;) {
+        SP_DEVICE_INTERFACE_DATA iface{};
+        iface.cbSize = sizeof(iface);
+        if (!api.SetupDiEnumDeviceInterfaces(set.Get(), nullptr, &hidGuid, index, &iface)) {
+            return 0;
+        }
+        const bool fresh = detail.Empty();
+        if (fresh) {
+            DWORD required = 0;
+            api.SetupDiGetDeviceInterfaceDetailW(set.Get(), &iface, nullptr, 0, &required, nullptr);
+            detail.Allocate(required);
+        }
+        if (!api.SetupDiGetDeviceInterfaceDetailW(set.Get(), &iface, detail.Record(),
+                                                  detail.Bytes(), nullptr, nullptr)) {
+            // A buffer sized for an earlier interface may just be too small: that costs
+            // no attempt. Only queries with a buffer sized for this interface count.
+            detail.Release();
+            if (fresh && ++attempts >= kDetailAttempts) {
+                attempts = 0;
+                ++index;
+            }
+            continue;
+        }
+        attempts = 0;
+        ++index;
+
+        const std::wstring path = detail.Path();
+        UniqueDeviceHandle device(api, api.CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                       kShare, nullptr, OPEN_EXISTING,
+                                                       FILE_FLAG_OVERLAPPED, nullptr));
+        if (!device.Valid()) {
+            continue;
+        }
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof(attributes);
+        if (api.HidD_GetAttributes(device.Get(), &attributes) && attributes.VendorID == vendor &&
+            attributes.ProductID == product) {
+            {
+                std::lock_guard<std::mutex> lock(m_Lock);
+                m_DevicePath = path;
+            }
+            if (out) {
+                *out = std::move(device);
+            }
+            return 1;
+        }
+    }
+}
+
+int CHid::OpenDevice() {
+    DeviceApi& api = CurrentDeviceApi();
+    const std::wstring path = DevicePath();
+
+    auto write = std::make_shared<DeviceFile>(
+        UniqueDeviceHandle(api, api.CreateFileW(path.c_str(), GENERIC_WRITE, kShare, nullptr,
+                                                OPEN_EXISTING, 0, nullptr)));
+    std::shared_ptr<DeviceFile> read;
+    if (write->File.Valid()) {
+        read = std::make_shared<DeviceFile>(
+            UniqueDeviceHandle(api, api.CreateFileW(path.c_str(), GENERIC_READ, kShare, nullptr,
+                                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)));
+    }
+    const bool writeOpen = write->File.Valid();
+    const bool readOpen = read && read->File.Valid();
+
+    // Fresh handles take the place of those held before, as far as they opened: a failed
+    // write handle leaves none for writing, a failed read handle none for reading.
+    std::shared_ptr<DeviceFile> oldWrite;
+    std::shared_ptr<DeviceFile> oldRead;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        oldWrite = std::exchange(m_hWrite, writeOpen ? write : nullptr);
+        if (writeOpen) {
+            oldRead = std::exchange(m_hRead, readOpen ? read : nullptr);
+        }
+    }
+    Retire(std::move(oldRead));
+    if (!writeOpen || !readOpen) {
+        return 0;
+    }
+    m_nReadTimeout = kOpenReadTimeoutMs;
+    m_bGone = false;
+    return 1;
+}
+
+void CHid::Retire(std::shared_ptr<DeviceFile> file) {
+    if (!file) {
+        return;
+    }
+    file->Retired = true;
+    // A read still using the file is cancelled; the reader waits for it to end and then
+    // lets go of the file, which closes it.
+    if (file.use_count() > 1) {
+        file->File.Api().CancelIoEx(file->File.Get(), nullptr);
+    }
+}
+
+int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
+    std::lock_guard<std::mutex> tx(g_TxReportLock);
+    const unsigned mode = g_nDeviceMode.load() & 0xFF;
+    g_nLastDeviceMode = static_cast<std::uint8_t>(mode);
+    const int length = ReportLength(mode);
+    const std::uint8_t first = mode == 2 ? REPORT_ID_MODE2 : mode == 1 ? REPORT_ID_MODE1 : count;
+
+    std::memset(g_TxReportBuffer, 0, static_cast<size_t>(length));
+    g_TxReportBuffer[0] = first;
+    const size_t copied = std::min<size_t>(count, sizeof(g_TxReportBuffer) - 1);
+    if (data && copied) {
+        std::memcpy(g_TxReportBuffer + 1, data, copied);
+    }
+
+    std::shared_ptr<DeviceFile> file;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        file = m_hWrite;
+    }
+    if (!file || !file->File.Valid()) {
+        return 0;
+    }
+    // With no device mode there is no report to send; a zero-length write must not count
+    // as written.
+    if (length == 0) {
+        return 0;
+    }
+    DWORD written = 0;
+    if (!file->File.Api().WriteFile(file->File.Get(), g_TxReportBuffer, static_cast<DWORD>(length),
+                                    &written, nullptr)) {
+        NoteFailure(GetLastError());
+        return 0;
+    }
+    return 1;
+}
+
+DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
+    const unsigned mode = g_nDeviceMode.load() & 0xFF;
+    g_nLastDeviceMode = static_cast<std::uint8_t>(mode);
+    const DWORD length = static_cast<DWORD>(ReportLength(mode));
+
+    std::shared_ptr<DeviceFile> file;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        file = m_hRead;
+    }
+    if (!file || !file->File.Valid()) {
+        return HID_READ_NOT_OPEN;
+    }
+    const DWORD timeout = m_nReadTimeout.load();
+    UniqueEvent event = UniqueEvent::CreateManualReset();
+    if (!event.Valid()) {
+        return HID_READ_FAILED;
+    }
+
+    // A read that cannot start brings nothing, but still takes the time-out to come back,
+    // so a caller that reads in a loop keeps its pace.
+    if (length == 0) {
+        WaitForSingleObject(event.Get(), timeout);
+        return HID_READ_FAILED;
+    }
+    DeviceApi& api = file->File.Api();
+    const HANDLE handle = file->File.Get();
+    std::uint8_t report[REPORT_LENGTH_MODE2 + 1] = {};
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
+    if (!api.ReadFile(handle, report, length, nullptr, &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            NoteFailure(error);
+            WaitForSingleObject(event.Get(), timeout);
+            return MeansDeviceGone(error) ? HID_READ_DEVICE_GONE : HID_READ_FAILED;
+        }
+    }
+    // The file may have been replaced between taking it and starting the read.
+    if (file->Retired) {
+        api.CancelIo(handle);
+    }
+    const DWORD wait = WaitForSingleObject(event.Get(), timeout);
+    if (wait != WAIT_OBJECT_0) {
+        api.CancelIo(handle);
+    }
+    // Whether it completed or was cancelled, the read has ended once this returns; only
+    // then may the report buffer and the event go away.
+    DWORD transferred = 0;
+    if (api.GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
+        // A report that arrived just as the time-out ran out is delivered, not dropped.
+        if (dest && count) {
+            std::memcpy(dest, report + 1, std::min<size_t>(count, sizeof(report) - 1));
+        }
+        return HID_READ_OK;
+    }
+    const DWORD error = GetLastError();
+    NoteFailure(error);
+    if (MeansDeviceGone(error)) {
+        return HID_READ_DEVICE_GONE;
+    }
+    if (wait == WAIT_TIMEOUT && error == ERROR_OPERATION_ABORTED && !file->Retired) {
+        return HID_READ_TIMEOUT;
+    }
+    return HID_READ_FAILED;
+}
+
+void CHid::NoteFailure(DWORD error) {
+    if (MeansDeviceGone(error)) {
+        m_bGone = true;
+    }
+}
+
+void CHid::SetReadTimeout(DWORD milliseconds) {
+    m_nReadTimeout = milliseconds;
+}
+
+int CHid::RegisterDeviceChange() {
+    DeviceApi& api = CurrentDeviceApi();
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_reserved = 0;
+    api.HidD_GetHidGuid(&filter.dbcc_classguid);
+    filter.dbcc_name[0] = L'\0';
+    const HDEVNOTIFY notify =
+        api.RegisterDeviceNotificationW(m_hNotifyWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    m_hDevNotify.Reset(&api, notify);
+    return notify ? 1 : 0;
+}
+
+std::wstring CHid::DevicePath() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_DevicePath;
+}

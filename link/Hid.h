@@ -1,0 +1,110 @@
+// HID device access: finding the receiver, opening it, and moving reports to and fro.
+#pragma once
+
+#include "link/DeviceHandles.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// One row of the device table: a USB vendor and product number and the device mode the
+// receiver is in when it presents under them.
+struct DeviceEntry {
+    std::uint16_t VendorID;
+    std::uint16_t ProductID;
+    std::uint16_t Mode;
+};
+
+// The receiver's USB numbers come with the build (CMake cache variables of the same
+// names); in mode 2 it presents under the next product number.
+#if !defined(KESTRIX_VENDOR_ID) || !defined(KESTRIX_PRODUCT_ID)
+#error "KESTRIX_VENDOR_ID and KESTRIX_PRODUCT_ID must be defined by the build"
+#endif
+
+// Searched in this order: when both product numbers are present, mode 1 wins.
+inline constexpr DeviceEntry kDeviceTable[2] = {
+    {KESTRIX_VENDOR_ID, KESTRIX_PRODUCT_ID, 1},
+    {KESTRIX_VENDOR_ID, KESTRIX_PRODUCT_ID + 1, 2},
+};
+
+// The mode of the device the latest search found, 0 when it found none.
+extern std::atomic<std::uint16_t> g_nDeviceMode;
+// The mode of the device seen last: set on a match, refreshed from g_nDeviceMode at the
+// start of every read and write, and left alone by a search that finds nothing.
+extern std::atomic<std::uint8_t> g_nLastDeviceMode;
+
+// Results of CHid::ReadHid. Every result but HID_READ_OK means no report arrived.
+constexpr DWORD HID_READ_OK = 0;                                   // a report arrived
+constexpr DWORD HID_READ_TIMEOUT = WAIT_TIMEOUT;                   // 0x102: nothing in time
+constexpr DWORD HID_READ_NOT_OPEN = 0x80;                          // no read handle
+constexpr DWORD HID_READ_DEVICE_GONE = ERROR_DEVICE_NOT_CONNECTED; // 1167: receiver removed
+constexpr DWORD HID_READ_FAILED = WAIT_FAILED;                     // any other failure
+
+// CHid is the program's only door to the receiver. The main window owns one, sets
+// m_hNotifyWnd and calls FindDevice at start-up and on every device-change notification;
+// the first search also registers that window for HID arrival and removal notifications.
+// OpenDevice opens the device found with one handle for writing and one overlapped
+// handle for reading; WriteHid sends one output report and ReadHid waits up to the read
+// time-out for one input report. The report layout follows the device mode
+// (g_nDeviceMode). All system calls go through the device seam (CurrentDeviceApi()).
+// Searches, opens, reads and writes may run on different threads at the same time: the
+// handles are swapped under a lock, a read handle replaced while a read is in flight has
+// that read cancelled and is closed once the read has ended, and writes are serialised.
+class CHid {
+public:
+    CHid();
+    virtual ~CHid();
+    CHid(const CHid&) = delete;
+    CHid& operator=(const CHid&) = delete;
+
+    // 1 when a row of kDeviceTable is present (m_DevicePath, g_nDeviceMode,
+    // g_nLastDeviceMode and m_bFound then describe it), else 0.
+    int FindDevice();
+    // Looks for a present HID interface with these numbers. On 1, *out holds an open
+    // probe handle to it and m_DevicePath its path.
+    int OpenHidDevice(UniqueDeviceHandle* out, std::uint16_t vendor, std::uint16_t product);
+    // (Re)opens the write and read handles on m_DevicePath and sets the read time-out to
+    // 200 ms. Handles held before are closed. 1 when both opened.
+    int OpenDevice();
+    // Sends count payload bytes as one output report of the device mode's length.
+    // Nonzero when written; 0 when there is no write handle, no device mode, or the
+    // write failed (DeviceGone() then tells whether the receiver has been removed).
+    int WriteHid(const std::uint8_t* data, std::uint8_t count);
+    // Waits up to the read time-out for one input report and copies up to count payload
+    // bytes (those after the report number) into dest. Returns one of the HID_READ_
+    // results; dest is written only for HID_READ_OK.
+    DWORD ReadHid(std::uint8_t* dest, std::uint8_t count);
+    void SetReadTimeout(DWORD milliseconds);
+    // Registers m_hNotifyWnd for HID interface arrivals and removals. 1 on success.
+    int RegisterDeviceChange();
+
+    // True once a read or write on the open handles has failed because the receiver has
+    // been removed; a successful OpenDevice clears it.
+    bool DeviceGone() const { return m_bGone.load(); }
+    DWORD ReadTimeout() const { return m_nReadTimeout.load(); }
+    std::wstring DevicePath() const;
+
+    // Window that receives device-change notifications; set before the first search.
+    HWND m_hNotifyWnd = nullptr;
+    // 1 when the latest FindDevice matched a table row, else 0.
+    std::atomic<int> m_bFound{0};
+
+private:
+    struct DeviceFile;
+
+    static void Retire(std::shared_ptr<DeviceFile> file);
+    void NoteFailure(DWORD error);
+
+    std::shared_ptr<DeviceFile> m_hWrite;
+    std::shared_ptr<DeviceFile> m_hRead;
+    std::wstring m_DevicePath;
+    std::atomic<DWORD> m_nReadTimeout{0};
+    int m_bNotifyRegistered = 0;
+    UniqueDeviceNotification m_hDevNotify;
+
+    std::atomic<bool> m_bGone{false};
+    mutable std::mutex m_Lock; // m_hWrite, m_hRead, m_DevicePath
+    std::mutex m_SearchLock;   // one search at a time; m_bNotifyRegistered, m_hDevNotify
+};

@@ -1,0 +1,397 @@
+// The simulated receiver's system services: the DeviceApi operations through which the
+// link enumerates, opens, reads, writes and registers for notifications.
+#include "sim/SimReceiver.h"
+
+#include "link/LinkProtocol.h"
+#include "sim/SimSystem.h"
+
+#include <dbt.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+
+// --- DeviceApi: HID class and device set-up services --------------------------------------
+
+void SimReceiver::HidD_GetHidGuid(LPGUID hidGuid) {
+    if (hidGuid) {
+        *hidGuid = kHidGuid;
+    }
+}
+
+BOOLEAN SimReceiver::HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    const OpenFile* file = FindFile(device);
+    if (!file) {
+        return static_cast<BOOLEAN>(error.Fail(ERROR_INVALID_HANDLE));
+    }
+    if (!attributes) {
+        return static_cast<BOOLEAN>(error.Fail(ERROR_INVALID_PARAMETER));
+    }
+    if (file->Device == kReceiver) {
+        if (ReceiverFileGone(*file)) {
+            return static_cast<BOOLEAN>(error.Fail(ERROR_DEVICE_NOT_CONNECTED));
+        }
+        attributes->VendorID = m_nVendor;
+        attributes->ProductID = ReceiverProduct();
+    } else {
+        const SimOtherDevice& other = m_Others[static_cast<std::size_t>(file->Device)];
+        if (!other.AttributesReadable) {
+            return static_cast<BOOLEAN>(error.Fail(ERROR_GEN_FAILURE));
+        }
+        attributes->VendorID = other.VendorID;
+        attributes->ProductID = other.ProductID;
+    }
+    attributes->Size = sizeof(HIDD_ATTRIBUTES);
+    attributes->VersionNumber = 0x0100;
+    return TRUE;
+}
+
+HDEVINFO SimReceiver::SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD flags) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    auto set = std::make_unique<InfoSet>();
+    if (classGuid && *classGuid == kHidGuid && (flags & DIGCF_DEVICEINTERFACE)) {
+        for (std::size_t i = 0; i < m_Others.size(); ++i) {
+            set->Interfaces.push_back({static_cast<int>(i), PathOf(static_cast<int>(i))});
+        }
+        if (m_bPresent) {
+            set->Interfaces.push_back({kReceiver, PathOf(kReceiver)});
+        }
+    }
+    const HDEVINFO handle = set.get();
+    m_Sets[handle] = std::move(set);
+    return handle;
+}
+
+BOOL SimReceiver::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID*,
+                                              DWORD index,
+                                              PSP_DEVICE_INTERFACE_DATA interfaceData) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    const auto it = m_Sets.find(set);
+    if (it == m_Sets.end()) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!interfaceData || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+        return error.Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (index >= it->second->Interfaces.size()) {
+        return error.Fail(ERROR_NO_MORE_ITEMS);
+    }
+    interfaceData->InterfaceClassGuid = kHidGuid;
+    interfaceData->Flags = SPINT_ACTIVE;
+    interfaceData->Reserved = index + 1;
+    return TRUE;
+}
+
+BOOL SimReceiver::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set,
+                                                   PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                                   PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
+                                                   DWORD detailSize, PDWORD requiredSize,
+                                                   PSP_DEVINFO_DATA) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    const auto it = m_Sets.find(set);
+    if (it == m_Sets.end()) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    const auto& interfaces = it->second->Interfaces;
+    if (!interfaceData || interfaceData->Reserved == 0 ||
+        interfaceData->Reserved > interfaces.size()) {
+        return error.Fail(ERROR_INVALID_PARAMETER);
+    }
+    const InterfaceEntry& entry = interfaces[interfaceData->Reserved - 1];
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                           (entry.Path.size() + 1) * sizeof(wchar_t));
+    if (requiredSize) {
+        *requiredSize = needed;
+    }
+    if (!detail) {
+        return error.Fail(detailSize ? ERROR_INVALID_USER_BUFFER : ERROR_INSUFFICIENT_BUFFER);
+    }
+    ++m_nDetailQueries;
+    if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+        return error.Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (detailSize < needed) {
+        return error.Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    int& failures = entry.Device == kReceiver
+                        ? m_nDetailFailures
+                        : m_Others[static_cast<std::size_t>(entry.Device)].DetailFailures;
+    if (Fails(failures)) {
+        return error.Fail(ERROR_GEN_FAILURE);
+    }
+    std::memcpy(detail->DevicePath, entry.Path.c_str(), (entry.Path.size() + 1) * sizeof(wchar_t));
+    return TRUE;
+}
+
+BOOL SimReceiver::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (m_Sets.erase(set) == 0) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    return TRUE;
+}
+
+// --- DeviceApi: device files ------------------------------------------------------------------
+
+HANDLE SimReceiver::CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+                                DWORD disposition, DWORD flags, HANDLE) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!path || disposition != OPEN_EXISTING) {
+        return error.FailHandle(ERROR_INVALID_PARAMETER);
+    }
+    int device = 0;
+    bool found = false;
+    if (m_bPresent && _wcsicmp(path, PathOf(kReceiver).c_str()) == 0) {
+        device = kReceiver;
+        found = true;
+    }
+    for (std::size_t i = 0; !found && i < m_Others.size(); ++i) {
+        if (_wcsicmp(path, PathOf(static_cast<int>(i)).c_str()) == 0) {
+            device = static_cast<int>(i);
+            found = true;
+        }
+    }
+    if (!found) {
+        return error.FailHandle(ERROR_FILE_NOT_FOUND);
+    }
+    if (device != kReceiver && !m_Others[static_cast<std::size_t>(device)].Openable) {
+        return error.FailHandle(ERROR_ACCESS_DENIED);
+    }
+    m_nNextFile += 4;
+    const HANDLE handle =
+        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x51AB0000) + m_nNextFile);
+    m_Files[handle] = OpenFile{device,
+                               device == kReceiver ? m_nInstance : 0,
+                               access,
+                               (flags & FILE_FLAG_OVERLAPPED) != 0,
+                               {}};
+    return handle;
+}
+
+BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD written,
+                            LPOVERLAPPED overlapped) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    OpenFile* file = FindFile(handle);
+    if (!file) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!(file->Access & GENERIC_WRITE)) {
+        return error.Fail(ERROR_ACCESS_DENIED);
+    }
+    if (!buffer || (file->Overlapped && !overlapped)) {
+        return error.Fail(ERROR_INVALID_PARAMETER);
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    if (file->Device == kReceiver) {
+        m_Writes.push_back({std::vector<std::uint8_t>(bytes, bytes + size), false});
+        if (ReceiverFileGone(*file)) {
+            return error.Fail(ERROR_DEVICE_NOT_CONNECTED);
+        }
+        if (Fails(m_nWriteFailures)) {
+            return error.Fail(ERROR_GEN_FAILURE);
+        }
+        const std::uint8_t reportId = m_nMode == 2 ? REPORT_ID_MODE2 : REPORT_ID_MODE1;
+        if (size != static_cast<DWORD>(ReportLength(kReceiver)) || bytes[0] != reportId) {
+            return error.Fail(ERROR_INVALID_PARAMETER);
+        }
+        m_Writes.back().Accepted = true;
+    } else if (size != static_cast<DWORD>(kOtherReportLength)) {
+        return error.Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (written) {
+        *written = size;
+    }
+    if (overlapped) {
+        overlapped->InternalHigh = size;
+        overlapped->Internal = kStatusSuccess;
+        if (overlapped->hEvent) {
+            ::SetEvent(overlapped->hEvent);
+        }
+    }
+    if (file->Device == kReceiver) {
+        ApplyLocked(m_Firmware.OnOutputPayload(bytes + 1, size - 1));
+    }
+    return TRUE;
+}
+
+BOOL SimReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read,
+                           LPOVERLAPPED overlapped) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    OpenFile* file = FindFile(handle);
+    if (!file) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    if (!(file->Access & GENERIC_READ)) {
+        return error.Fail(ERROR_ACCESS_DENIED);
+    }
+    if (ReceiverFileGone(*file)) {
+        return error.Fail(ERROR_DEVICE_NOT_CONNECTED);
+    }
+    // The simulated devices are read with overlapped requests only.
+    if (!file->Overlapped || !overlapped || !buffer) {
+        return error.Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (file->Device == kReceiver && Fails(m_nReadFailures)) {
+        return error.Fail(ERROR_GEN_FAILURE);
+    }
+    if (size < static_cast<DWORD>(ReportLength(file->Device))) {
+        return error.Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    for (const PendingRead& pending : m_Reads) {
+        if (pending.Overlapped == overlapped) {
+            return error.Fail(ERROR_INVALID_PARAMETER); // still in use by an earlier read
+        }
+    }
+    if (overlapped->hEvent) {
+        ::ResetEvent(overlapped->hEvent);
+    }
+    if (!file->Inbox.empty()) {
+        const std::vector<std::uint8_t> report = std::move(file->Inbox.front());
+        file->Inbox.pop_front();
+        const DWORD n = std::min<DWORD>(size, static_cast<DWORD>(report.size()));
+        std::memcpy(buffer, report.data(), n);
+        overlapped->InternalHigh = n;
+        overlapped->Internal = kStatusSuccess;
+        if (overlapped->hEvent) {
+            ::SetEvent(overlapped->hEvent);
+        }
+        if (read) {
+            *read = n;
+        }
+        return TRUE;
+    }
+    overlapped->InternalHigh = 0;
+    overlapped->Internal = kStatusPending;
+    m_Reads.push_back({m_nNextRead++, handle, overlapped, static_cast<std::uint8_t*>(buffer), size,
+                       GetCurrentThreadId(), false});
+    return error.Fail(ERROR_IO_PENDING);
+}
+
+BOOL SimReceiver::CancelIo(HANDLE handle) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!FindFile(handle)) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    const DWORD thread = GetCurrentThreadId();
+    for (auto read = m_Reads.begin(); read != m_Reads.end();) {
+        const auto next = std::next(read);
+        if (read->File == handle && read->Thread == thread) {
+            CancelLocked(read);
+        }
+        read = next;
+    }
+    return TRUE;
+}
+
+BOOL SimReceiver::CancelIoEx(HANDLE handle, LPOVERLAPPED overlapped) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!FindFile(handle)) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    bool any = false;
+    for (auto read = m_Reads.begin(); read != m_Reads.end();) {
+        const auto next = std::next(read);
+        if (read->File == handle && (!overlapped || read->Overlapped == overlapped) &&
+            !read->Cancelling) {
+            any = true;
+            CancelLocked(read);
+        }
+        read = next;
+    }
+    return any ? TRUE : error.Fail(ERROR_NOT_FOUND);
+}
+
+BOOL SimReceiver::GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                      BOOL wait) {
+    LastErrorOnExit error;
+    std::unique_lock<std::mutex> lock(m_Lock);
+    if (!overlapped) {
+        return error.Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (overlapped->Internal == kStatusPending) {
+        if (!wait) {
+            return error.Fail(ERROR_IO_INCOMPLETE);
+        }
+        m_ReadEnded.wait(lock, [overlapped] { return overlapped->Internal != kStatusPending; });
+    }
+    if (transferred) {
+        *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+    }
+    switch (overlapped->Internal) {
+    case kStatusSuccess:
+        return TRUE;
+    case kStatusCancelled:
+        return error.Fail(ERROR_OPERATION_ABORTED);
+    case kStatusDeviceNotConnected:
+        return error.Fail(ERROR_DEVICE_NOT_CONNECTED);
+    default:
+        return error.Fail(ERROR_GEN_FAILURE);
+    }
+}
+
+BOOL SimReceiver::CloseHandle(HANDLE handle) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!FindFile(handle)) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    // Closing a file ends what is still pending on it.
+    for (auto read = m_Reads.begin(); read != m_Reads.end();) {
+        const auto next = std::next(read);
+        if (read->File == handle) {
+            CompleteLocked(read, kStatusCancelled, 0);
+        }
+        read = next;
+    }
+    m_Files.erase(handle);
+    return TRUE;
+}
+
+// --- DeviceApi: notifications ------------------------------------------------------------------
+
+HDEVNOTIFY SimReceiver::RegisterDeviceNotificationW(HANDLE recipient, LPVOID filter, DWORD flags) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    ++m_nRegisterCalls;
+    if (flags & DEVICE_NOTIFY_SERVICE_HANDLE) {
+        error.Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const HWND window = static_cast<HWND>(recipient);
+    if (!window || !IsWindow(window)) {
+        error.Fail(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    const auto* header = static_cast<const DEV_BROADCAST_HDR*>(filter);
+    if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+        header->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W)) {
+        error.Fail(ERROR_INVALID_DATA);
+        return nullptr;
+    }
+    const auto* interfaceFilter = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(filter);
+    m_nNextRegistration += 4;
+    const HDEVNOTIFY notify = reinterpret_cast<HDEVNOTIFY>(m_nNextRegistration);
+    m_Registrations[notify] = Registration{window, interfaceFilter->dbcc_classguid,
+                                           (flags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES) != 0};
+    return notify;
+}
+
+BOOL SimReceiver::UnregisterDeviceNotification(HDEVNOTIFY notification) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (m_Registrations.erase(notification) == 0) {
+        return error.Fail(ERROR_INVALID_HANDLE);
+    }
+    return TRUE;
+}

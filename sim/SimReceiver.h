@@ -1,0 +1,226 @@
+// The simulated receiver: a device table for the device seam with a receiver living in
+// the process.
+#pragma once
+
+#include "link/DeviceSeam.h"
+#include "sim/SimFirmware.h"
+#include "sim/SimScheduler.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <condition_variable>
+#include <string>
+#include <vector>
+
+// Another HID device present beside the receiver. It enumerates before the receiver.
+struct SimOtherDevice {
+    std::uint16_t VendorID = 0x046D;
+    std::uint16_t ProductID = 0xC52B;
+    bool Openable = true;           // false: CreateFileW fails with access denied
+    bool AttributesReadable = true; // false: HidD_GetAttributes fails
+    int DetailFailures = 0;         // detail queries that fail before one succeeds; -1: all
+};
+
+// One WriteFile on a receiver handle: the report as passed, and whether it was taken.
+struct SimWrite {
+    std::vector<std::uint8_t> Report;
+    bool Accepted = false;
+};
+
+// SimReceiver stands in for the system's HID, device set-up, device-file and
+// notification services with a scriptable receiver in the process. Install it with
+// ScopedDeviceApi (declared before any CHid that uses it) and drive it from tests or the
+// demo build:
+//  - presence: Plug(mode) and Unplug() at any time, delivering WM_DEVICECHANGE like the
+//    system (DBT_DEVICEARRIVAL / DBT_DEVICEREMOVECOMPLETE with the interface path to
+//    registered windows, DBT_DEVNODES_CHANGED to the process's top-level windows) from
+//    its own thread; other HID devices with AddOtherDevice;
+//  - the receiver's protocol (SimFirmware): version reply, ready reply, data requests,
+//    the final request or acknowledgement, a reboot into mode 1 with the new version
+//    after SUB_FINISH, and a mode-2 receiver that comes back in mode 1 after
+//    CMD_SWITCH_MODE;
+//  - faults: failing detail queries, writes and reads, silence, failure sub-codes,
+//    leaving after N blocks, garbage and short frames, latency before each report;
+//  - records: every report written, the update's outcome and the image received.
+// Input reports are 64 bytes in mode 1 (report number 0x81) and 65 in mode 2 (report
+// number 0x00), each a count byte and a frame behind the report number, zero-padded.
+// Each open read handle has its own buffer of up to 32 reports, filled while no read is
+// pending; overlapped reads complete through their OVERLAPPED and real event, and a
+// cancelled read is never written to again. All members are thread-safe.
+class SimReceiver final : public DeviceApi {
+public:
+    SimReceiver();
+    ~SimReceiver() override;
+    SimReceiver(const SimReceiver&) = delete;
+    SimReceiver& operator=(const SimReceiver&) = delete;
+
+    // --- The receiver and what surrounds it.
+    void SetNumbers(std::uint16_t vendor, std::uint16_t productMode1);
+    void SetVersion(std::uint32_t version);
+    std::uint32_t Version() const;
+    void SetReplyLatency(DWORD milliseconds); // before each report the receiver sends
+    void SetRebootTime(DWORD milliseconds);   // absent while rebooting or switching mode
+    void SetSilent(bool silent);
+    void SetEndWithAck(bool ack);
+    void SetGarbageFrames(bool garbage);
+    void FailAtDataRequest(int n, std::uint8_t subCode); // 0: never
+    void UnplugAfterBlocks(int n);                       // 0: never
+    void AddOtherDevice(const SimOtherDevice& device);
+
+    // --- Faults of the system services (a count of -1 means every time).
+    void FailDetailQueries(int times); // the receiver's interface detail query
+    void FailWrites(int times);        // WriteFile on the receiver fails
+    void FailReads(int times);         // ReadFile on the receiver fails at once
+    // Cancellation of a pending read completes this long after the cancel request.
+    void SetCancelLatency(DWORD milliseconds);
+    // The next cancelled read completes with this frame instead: it had just arrived.
+    void DeliverOnNextCancel(std::vector<std::uint8_t> frame);
+
+    // --- Presence.
+    void Plug(int mode);
+    void Unplug();
+    bool Present() const;
+    int Mode() const;
+    std::wstring DevicePath() const;
+
+    // --- Sends a frame to the host as the receiver's next report (after the latency).
+    void SendFrame(std::vector<std::uint8_t> frame);
+
+    // --- Records.
+    std::vector<SimWrite> Writes() const;
+    std::vector<std::vector<std::uint8_t>> AcceptedReports() const;
+    void ClearWrites();
+    SimUpdateResult LastUpdate() const;
+    std::vector<std::uint8_t> ReceivedImage() const;
+    // Called on the receiver's thread whenever an update ends (finished, failed, left).
+    void OnUpdateEnded(std::function<void(const SimUpdateResult&)> handler);
+    int Polls() const;
+    std::size_t OpenHandles() const;
+    std::size_t OpenInfoSets() const;
+    std::size_t Registrations() const;
+    int RegisterCalls() const;
+    int DetailQueries() const; // detail queries made with a buffer
+    std::size_t OutstandingReads() const;
+    int NotificationsSent() const;
+    // True when nothing the receiver is to do later is waiting or running.
+    bool Idle() const;
+
+    // --- DeviceApi.
+    void HidD_GetHidGuid(LPGUID hidGuid) override;
+    BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) override;
+    HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent,
+                                  DWORD flags) override;
+    BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA deviceInfo,
+                                     const GUID* interfaceGuid, DWORD index,
+                                     PSP_DEVICE_INTERFACE_DATA interfaceData) override;
+    BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
+                                          PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
+                                          DWORD detailSize, PDWORD requiredSize,
+                                          PSP_DEVINFO_DATA deviceInfo) override;
+    BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
+    HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD disposition, DWORD flags, HANDLE templateFile) override;
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
+                   LPOVERLAPPED overlapped) override;
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read,
+                  LPOVERLAPPED overlapped) override;
+    BOOL CancelIo(HANDLE file) override;
+    BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) override;
+    BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                             BOOL wait) override;
+    BOOL CloseHandle(HANDLE file) override;
+    HDEVNOTIFY RegisterDeviceNotificationW(HANDLE recipient, LPVOID filter, DWORD flags) override;
+    BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) override;
+
+private:
+    static constexpr int kReceiver = -1; // device number of the receiver; others count from 0
+
+    struct OpenFile {
+        int Device;
+        std::uint64_t Instance; // the receiver's presence it was opened on
+        DWORD Access;
+        bool Overlapped;
+        std::deque<std::vector<std::uint8_t>> Inbox;
+    };
+    struct PendingRead {
+        std::uint64_t Id;
+        HANDLE File;
+        OVERLAPPED* Overlapped;
+        std::uint8_t* Buffer;
+        DWORD Size;
+        DWORD Thread;
+        bool Cancelling;
+    };
+    struct InterfaceEntry {
+        int Device;
+        std::wstring Path;
+    };
+    struct InfoSet {
+        std::vector<InterfaceEntry> Interfaces;
+    };
+    struct Registration {
+        HWND Window;
+        GUID ClassGuid;
+        bool AllClasses;
+    };
+
+    std::wstring PathOf(int device) const;
+    std::uint16_t ReceiverProduct() const;
+    int ReportLength(int device) const;
+    std::vector<std::uint8_t> InputReport(const std::vector<std::uint8_t>& frame) const;
+    OpenFile* FindFile(HANDLE file);
+    bool ReceiverFileGone(const OpenFile& file) const;
+    void DeliverLocked(const std::vector<std::uint8_t>& report);
+    void CompleteLocked(std::list<PendingRead>::iterator read, ULONG_PTR status, DWORD bytes);
+    void CancelLocked(std::list<PendingRead>::iterator read);
+    void ApplyLocked(const std::vector<SimFirmware::Action>& actions);
+    void PlugLocked(int mode);
+    void UnplugLocked();
+    void QueueNotification(bool arrival, const std::wstring& path);
+    void Notify(bool arrival, const std::wstring& path);
+    static bool Fails(int& counter);
+
+    mutable std::mutex m_Lock;
+    std::condition_variable m_ReadEnded;
+
+    std::uint16_t m_nVendor;
+    std::uint16_t m_nProduct;
+    bool m_bPresent = false;
+    int m_nMode = 1;
+    std::uint64_t m_nInstance = 0; // 0 while absent
+    std::uint64_t m_nLastInstance = 0;
+    DWORD m_nLatency = 0;
+    DWORD m_nRebootTime = 100;
+    DWORD m_nCancelLatency = 0;
+    std::vector<std::uint8_t> m_CancelFrame;
+    int m_nDetailFailures = 0;
+    int m_nWriteFailures = 0;
+    int m_nReadFailures = 0;
+    std::vector<SimOtherDevice> m_Others;
+
+    SimFirmware m_Firmware;
+    std::function<void(const SimUpdateResult&)> m_UpdateEnded;
+
+    std::map<HANDLE, OpenFile> m_Files;
+    std::uintptr_t m_nNextFile = 0x5100;
+    std::list<PendingRead> m_Reads;
+    std::uint64_t m_nNextRead = 1;
+    std::map<HDEVINFO, std::unique_ptr<InfoSet>> m_Sets;
+    std::map<HDEVNOTIFY, Registration> m_Registrations;
+    std::uintptr_t m_nNextRegistration = 0x7100;
+    int m_nRegisterCalls = 0;
+    int m_nDetailQueries = 0;
+    int m_nNotifications = 0;
+    std::vector<SimWrite> m_Writes;
+    std::deque<std::vector<std::uint8_t>> m_NotifyBuffers; // alive while a window may read one
+
+    // Last, so their threads end first. Notifications have a thread of their own, as in
+    // the system: a window slow to answer one does not hold up the device's reports.
+    SimScheduler m_Scheduler;
+    SimScheduler m_Notifier;
+};
