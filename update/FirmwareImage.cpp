@@ -4,7 +4,9 @@
 
 #include "app/Localization.h"
 
-FILE* OpenImageFile(const std::wstring& path) { return _wfopen(path.c_str(), L"rb"); }
+FILE* OpenImageFile(const std::wstring& path) {
+    return _wfopen(path.c_str(), L"rb");
+}
 
 ImageCheck ReadImageHeader(const std::wstring& path, FirmwareHeader* header) {
     FILE* file = OpenImageFile(path);
@@ -21,8 +23,7 @@ ImageCheck ReadImageHeader(const std::wstring& path, FirmwareHeader* header) {
     *header = read;
     if (read.DataLength == 0)
         return ImageCheck::NoData;
-    if (size < 0 ||
-        static_cast<unsigned long long>(size - kFirmwareDataOffset) < read.DataLength)
+    if (size < 0 || static_cast<unsigned long long>(size - kFirmwareDataOffset) < read.DataLength)
         return ImageCheck::MissingData;
     return ImageCheck::Ok;
 }
@@ -33,7 +34,7 @@ std::wstring Format(const std::wstring& format, double value, int number = 0) {
     swprintf(text, 256, format.c_str(), value, number);
     return text;
 }
-}  // namespace
+} // namespace
 
 std::wstring FormatConfirmationText(std::uint32_t versionWord) {
     const int beta = (versionWord >> 16) & 0xFF;

@@ -9,16 +9,16 @@
 
 #include "link/FirmwareHeader.h"
 
-constexpr long kFirmwareDataOffset = 28;  // the image data follows the header
-constexpr int BLOCK_SIZE = 32;            // image bytes read and sent per data request
+constexpr long kFirmwareDataOffset = 28; // the image data follows the header
+constexpr int BLOCK_SIZE = 32;           // image bytes read and sent per data request
 
 // Why an image file cannot be used.
 enum class ImageCheck {
     Ok,
-    Unreadable,    // cannot be opened or read
-    TooShort,      // shorter than the 28-byte header
-    NoData,        // DataLength is 0
-    MissingData,   // holds fewer than DataLength data bytes
+    Unreadable,  // cannot be opened or read
+    TooShort,    // shorter than the 28-byte header
+    NoData,      // DataLength is 0
+    MissingData, // holds fewer than DataLength data bytes
 };
 
 // Opens the image through its wide-character path (binary read); null when it cannot

@@ -252,4 +252,42 @@ DWORD GdiObjectCount() {
     return n ? n : CountGdiHandleCells();
 }
 
+Pixels BitmapPixels(UINT resourceId) {
+    Pixels px;
+    HBITMAP bmp = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId));
+    BITMAP bm{};
+    if (!bmp || !GetObjectW(bmp, sizeof(bm), &bm)) {
+        if (bmp)
+            DeleteObject(bmp);
+        return px;
+    }
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = bm.bmWidth;
+    bi.bmiHeader.biHeight = -bm.bmHeight;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    px.width = bm.bmWidth;
+    px.height = bm.bmHeight;
+    px.data.resize(static_cast<size_t>(bm.bmWidth) * bm.bmHeight);
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, bmp, 0, static_cast<UINT>(bm.bmHeight), px.data.data(), &bi, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(bmp);
+    for (auto& v : px.data)
+        v &= 0x00FFFFFF;
+    return px;
+}
+
+bool ShowsBitmap(const Pixels& shown, const Pixels& bitmap, int x, int y) {
+    if (bitmap.width == 0 || x + bitmap.width > shown.width || y + bitmap.height > shown.height)
+        return false;
+    for (int row = 0; row < bitmap.height; ++row)
+        for (int col = 0; col < bitmap.width; ++col)
+            if (shown.At(x + col, y + row) != bitmap.At(col, row))
+                return false;
+    return true;
+}
+
 } // namespace kxtest

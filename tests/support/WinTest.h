@@ -64,6 +64,13 @@ struct Pixels {
 // overlapping windows included). Empty on failure.
 Pixels CaptureWindow(HWND hwnd);
 
+// The pixels of a bitmap resource of this program, as the screen shows them.
+Pixels BitmapPixels(UINT resourceId);
+
+// Whether the capture shows the bitmap exactly, with the bitmap's top-left corner at
+// (x, y) of the capture.
+bool ShowsBitmap(const Pixels& shown, const Pixels& bitmap, int x = 0, int y = 0);
+
 // Saves a capture as <dir>/<name>.bmp where dir is %KX_TEST_OUT% (set by CTest); the
 // test script converts them to PNG. Returns the path written, empty when not saved.
 std::wstring SaveScreenshot(const Pixels& pixels, const std::wstring& name);

@@ -1,5 +1,5 @@
 // Shared pieces of the skinned-control tests: a host window that paints a known colour
-// and counts button clicks, and comparison of what a window shows with a bitmap.
+// and counts button clicks.
 #pragma once
 
 #include "framework/Afx.h"
@@ -19,9 +19,5 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
-// The pixels of a bitmap resource, top-down, 0x00RRGGBB (as kxtest::Pixels).
-kxtest::Pixels BitmapPixels(UINT resourceId);
-
-// Whether the capture shows the bitmap exactly, with the bitmap's top-left corner at
-// (x, y) of the capture.
-bool ShowsBitmap(const kxtest::Pixels& shown, const kxtest::Pixels& bitmap, int x = 0, int y = 0);
+using kxtest::BitmapPixels;
+using kxtest::ShowsBitmap;

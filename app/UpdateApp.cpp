@@ -1,0 +1,13 @@
+#include "app/UpdateApp.h"
+
+#include "ui/UpdateDlg.h"
+
+BOOL CUpdateApp::InitInstance() {
+    {
+        CUpdateDlg dlg(nullptr);
+        m_pMainWnd = &dlg;
+        dlg.DoModal(); // returns once the window has closed
+        m_pMainWnd = nullptr;
+    }
+    return FALSE; // no message loop of our own: the process ends now
+}

@@ -1,0 +1,10 @@
+// CUpdateApp: the application object. Its start-up step runs the one main window
+// modally and returns FALSE, so the process ends as soon as the window has closed.
+#pragma once
+
+#include "framework/Afx.h"
+
+class CUpdateApp : public CWinApp {
+public:
+    BOOL InitInstance() override;
+};

@@ -1,0 +1,216 @@
+#include "support/MainWindowHarness.h"
+
+#include <cstdio>
+
+#include "link/LinkProtocol.h"
+#include "res/resource.h"
+#include "ui/UpdateDlg.h"
+
+namespace kxtest {
+
+namespace {
+class CHarnessApp : public CWinApp {};
+
+// Top-level windows owned by `owner`, visible, matching `want`.
+HWND FindOwned(HWND owner, bool (*want)(HWND)) {
+    struct Search {
+        HWND owner;
+        bool (*want)(HWND);
+        HWND found;
+    } search{owner, want, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            if (GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd) && s->want(hwnd)) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool IsPrompt(HWND hwnd) {
+    return GetDlgItem(hwnd, IDC_PROMPT_TEXT) != nullptr;
+}
+bool IsChooser(HWND hwnd) {
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    return lstrcmpW(cls, L"#32770") == 0 && !IsPrompt(hwnd);
+}
+} // namespace
+
+std::vector<std::uint8_t> WriteImage(const std::wstring& path, std::uint32_t versionWord,
+                                     std::uint32_t dataLength, std::uint32_t dataBytes,
+                                     std::uint32_t seed) {
+    std::vector<std::uint8_t> bytes(28 + dataBytes);
+    auto put32 = [&](size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put32(0, versionWord);
+    put32(4, 0x11223344);
+    put32(8, dataLength);
+    put32(12, 0x55667788);
+    for (int i = 0; i < 12; ++i)
+        bytes[16 + i] = static_cast<std::uint8_t>(0xA0 + i);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (std::uint32_t i = 0; i < dataBytes; ++i) {
+        x = x * 1664525u + 1013904223u;
+        bytes[28 + i] = static_cast<std::uint8_t>(x >> 24);
+    }
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (f) {
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+    return bytes;
+}
+
+std::wstring TempPath(const std::wstring& name) {
+    wchar_t dir[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    std::wstring folder = std::wstring(dir) + L"kestrix-tests";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\" + name;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) {
+    std::vector<std::uint8_t> bytes;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f)
+        return bytes;
+    std::uint8_t buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    fclose(f);
+    return bytes;
+}
+
+MainWindowHarness::MainWindowHarness() : m_Seam(sim) {}
+
+MainWindowHarness::~MainWindowHarness() {
+    if (m_UiThread.joinable()) {
+        if (!m_bEnded && m_hWnd)
+            PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        WaitFor([&] { return m_bEnded.load(); }, 10000);
+        m_UiThread.join();
+    }
+}
+
+HWND MainWindowHarness::Start() {
+    m_UiThread = std::thread([this] {
+        CHarnessApp app;
+        CUpdateDlg dlg(nullptr);
+        app.m_pMainWnd = &dlg;
+        m_pDialog = &dlg;
+        m_Result = dlg.DoModal();
+        app.m_pMainWnd = nullptr;
+        m_pDialog = nullptr;
+        m_bEnded = true;
+    });
+    WaitFor(
+        [&] {
+            CUpdateDlg* dlg = m_pDialog;
+            HWND hwnd = dlg ? dlg->m_hWnd : nullptr;
+            if (hwnd && IsWindowVisible(hwnd))
+                m_hWnd = hwnd;
+            return m_hWnd != nullptr || m_bEnded;
+        },
+        10000);
+    return m_hWnd;
+}
+
+void MainWindowHarness::Close() {
+    if (m_hWnd)
+        PostMessageW(m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    WaitClosed();
+}
+
+bool MainWindowHarness::WaitClosed(DWORD timeoutMs) {
+    return WaitFor([&] { return m_bEnded.load(); }, timeoutMs);
+}
+
+HWND MainWindowHarness::CurrentPrompt() const {
+    return FindOwned(m_hWnd, IsPrompt);
+}
+
+HWND MainWindowHarness::WaitForPrompt(DWORD timeoutMs) const {
+    HWND prompt = nullptr;
+    WaitFor([&] { return (prompt = CurrentPrompt()) != nullptr; }, timeoutMs);
+    return prompt;
+}
+
+std::wstring MainWindowHarness::PromptText(HWND prompt) const {
+    return WindowText(GetDlgItem(prompt, IDC_PROMPT_TEXT));
+}
+
+std::wstring MainWindowHarness::AnswerPrompt(int buttonId, DWORD timeoutMs) {
+    HWND prompt = WaitForPrompt(timeoutMs);
+    if (!prompt)
+        return {};
+    const std::wstring text = PromptText(prompt);
+    ClickControl(prompt, buttonId);
+    WaitFor([&] { return !IsWindow(prompt); });
+    return text;
+}
+
+HWND MainWindowHarness::WaitForChooser(DWORD timeoutMs) const {
+    HWND chooser = nullptr;
+    WaitFor([&] { return (chooser = FindOwned(m_hWnd, IsChooser)) != nullptr; }, timeoutMs);
+    return chooser;
+}
+
+void MainWindowHarness::ChooseFile(HWND chooser, const std::wstring& path) {
+    // The file name box (a combo box in the explorer-style chooser, an edit otherwise).
+    for (int id : {0x047C, 0x0480})
+        if (HWND box = GetDlgItem(chooser, id))
+            SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+}
+
+void MainWindowHarness::CancelChooser(HWND chooser) {
+    PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDCANCEL)));
+}
+
+void MainWindowHarness::ClickUpdate() {
+    ClickControl(m_hWnd, IDC_BTN_UPDATE);
+}
+
+bool MainWindowHarness::UpdateButtonEnabled() const {
+    HWND button = Control(IDC_BTN_UPDATE);
+    return button && IsWindowEnabled(button);
+}
+
+int MainWindowHarness::ProgressPos() const {
+    return static_cast<int>(SendMessageW(Control(IDC_PROGRESS), PBM_GETPOS, 0, 0));
+}
+
+std::wstring MainWindowHarness::VersionText() const {
+    return WindowText(Control(IDC_VERSION));
+}
+
+std::vector<std::vector<std::uint8_t>> MainWindowHarness::FramesWritten() const {
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const auto& report : sim.AcceptedReports()) {
+        if (report.size() < 2)
+            continue;
+        const size_t count = report[1];
+        frames.emplace_back(report.begin() + 2,
+                            report.begin() + 2 + std::min(count, report.size() - 2));
+    }
+    return frames;
+}
+
+int MainWindowHarness::LinkFramesWritten(std::uint8_t sub) const {
+    int n = 0;
+    for (const auto& frame : FramesWritten())
+        n += frame.size() >= 5 && frame[1] == FRAME_LINK && frame[4] == sub;
+    return n;
+}
+
+} // namespace kxtest

@@ -1,0 +1,353 @@
+#include "ui/UpdateDlg.h"
+
+#include <dbt.h>
+
+#include "app/Localization.h"
+#include "link/Frames.h"
+#include "link/LinkWorkers.h"
+#include "res/resource.h"
+#include "update/UpdateSession.h"
+
+CUpdateDlg* g_pMainWindow = nullptr;
+
+namespace {
+constexpr COLORREF kBodyColor = RGB(0xb4, 0x20, 0x2d);
+constexpr COLORREF kPanelColor = RGB(0xc3, 0x4d, 0x57);
+constexpr COLORREF kLabelText = RGB(0xff, 0xff, 0xff);
+
+constexpr int kWindowWidth = 420;
+constexpr int kWindowHeight = 327;
+constexpr int kPanelHeight = 29;
+constexpr DWORD kPictureStyle = SS_BITMAP | SS_CENTERIMAGE;
+constexpr UINT_PTR kModeSwitchTimer = 1;
+
+int PanelWidth() {
+    return UiLanguage() == UI_LANG_JAPANESE ? 178 : 172;
+}
+
+// The skin is drawn for 1.5 pixels per dialog unit. Labels are put at that pixel
+// rectangle whatever the template font's metrics make of their dialog units (the
+// template's font is often substituted, which moves them off the skin).
+RECT SkinRect(int x, int y, int width, int height) {
+    const int left = MulDiv(x, 3, 2), top = MulDiv(y, 3, 2);
+    return {left, top, left + MulDiv(width, 3, 2), top + MulDiv(height, 3, 2)};
+}
+
+SIZE BitmapSize(UINT id) {
+    CBitmap bitmap;
+    BITMAP bm{};
+    if (bitmap.LoadBitmap(id) && bitmap.GetBitmap(&bm))
+        return {bm.bmWidth, bm.bmHeight};
+    return {0, 0};
+}
+
+std::unique_ptr<CButtonEx> MakeSkinButton(CWnd* parent, RECT& rc, int left, int top, UINT normal,
+                                          UINT hover, UINT disabled, UINT id) {
+    auto button = std::make_unique<CButtonEx>();
+    const SIZE size = BitmapSize(normal);
+    rc = {left, top, left + size.cx, top + size.cy};
+    button->LoadBitmaps(normal, hover, disabled);
+    button->Create(L"", CButtonEx::kButtonStyle, rc, parent, id);
+    return button;
+}
+} // namespace
+
+BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
+ON_WM_PAINT()
+ON_WM_CTLCOLOR()
+ON_WM_QUERYDRAGICON()
+ON_WM_LBUTTONDOWN()
+ON_WM_ERASEBKGND()
+ON_WM_DEVICECHANGE()
+ON_WM_TIMER()
+ON_WM_DESTROY()
+ON_MESSAGE(WM_KX_REFRESH_DEVICE, &CUpdateDlg::OnRefreshDeviceState)
+ON_MESSAGE(WM_KX_SESSION_TIMER, &CUpdateDlg::OnStartSessionTimer)
+ON_BN_CLICKED(IDC_BTN_MINIMIZE, &CUpdateDlg::OnMinimizeButton)
+ON_BN_CLICKED(IDC_BTN_CLOSE, &CUpdateDlg::OnCloseButton)
+ON_BN_CLICKED(IDC_BTN_UPDATE, &CUpdateDlg::OnUpdateButton)
+END_MESSAGE_MAP()
+
+CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
+    m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
+    g_pMainWindow = this;
+    SetLinkHid(&m_Hid);
+    g_bUpdating = 0;
+}
+
+CUpdateDlg::~CUpdateDlg() {
+    StopWorkers(); // normally done when the window went; never leave one behind
+    m_pBtnClose.reset();
+    m_pBtnMinimize.reset();
+    m_pBtnUpdate.reset();
+    ResetSession();
+    SetLinkHid(nullptr);
+    if (g_pMainWindow == this)
+        g_pMainWindow = nullptr;
+}
+
+void CUpdateDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_VERSION, m_VersionLabel);
+    DDX_Control(pDX, IDC_GUIDE, m_GuideLabel);
+    DDX_Control(pDX, IDC_BACKGROUND, m_Background);
+    DDX_Control(pDX, IDC_PROGRESS, m_Progress);
+    DDX_Control(pDX, IDC_DEVICE_PANEL, m_DevicePanel);
+    DDX_Control(pDX, IDC_VERSION_PANEL, m_VersionPanel);
+}
+
+BOOL CUpdateDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    // No caption, but the system may still minimise the window and offer its menu.
+    ModifyStyle(0, WS_SYSMENU | WS_MINIMIZEBOX);
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    SetupSkin();
+    m_GuideLabel.SetWindowText(LoadLocalizedString(TXT_GUIDE));
+
+    m_Progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    m_Progress.SendMessage(PBM_SETPOS, 0);
+    m_Progress.SetOwner(this);
+
+    ResetSession();
+    g_nDeviceMode = 0;
+    g_bUpdateDone = 1;
+    m_Hid.m_hNotifyWnd = m_hWnd; // before the first search, which registers it
+    SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V1.0");
+    g_nListenMarker = kListenMarker;
+    g_nUpdateState = STATE_DATA_DONE;
+
+    if (m_Hid.FindDevice()) {
+        if (g_nLastDeviceMode == 1) {
+            EnableUpdateButton(true);
+            SetConnected(true);
+            StartListenThread();
+        } else if (g_nLastDeviceMode == 2) {
+            // Ask it to switch every second until a request goes through.
+            SetTimer(kModeSwitchTimer, 1000);
+        }
+    } else {
+        EnableUpdateButton(false);
+        SetConnected(false);
+    }
+
+    LOGFONTW lf{};
+    lf.lfHeight = UseChineseFont() ? 18 : 15;
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = ANSI_CHARSET;
+    lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lf.lfPitchAndFamily = FF_SWISS;
+    wcscpy_s(lf.lfFaceName, UseChineseFont() ? L"\u5FAE\u8F6F\u96C5\u9ED1" : L"Arial");
+    m_GuideFont.CreateFontIndirect(lf);
+    m_GuideLabel.SetFont(m_GuideFont, TRUE);
+
+    ApplyBackground();
+    return TRUE;
+}
+
+void CUpdateDlg::SetupSkin() {
+    SetWindowPos(nullptr, 0, 0, kWindowWidth, kWindowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_pBtnMinimize = MakeSkinButton(this, m_rcMinimize, 381, 4, IDB_MINIMIZE, IDB_MINIMIZE_HOVER,
+                                    IDB_MINIMIZE, IDC_BTN_MINIMIZE);
+    m_pBtnClose = MakeSkinButton(this, m_rcClose, 398, 4, IDB_CLOSE, IDB_CLOSE_HOVER, IDB_CLOSE,
+                                 IDC_BTN_CLOSE);
+    m_pBtnUpdate = MakeSkinButton(
+        this, m_rcUpdate, 161, 140, static_cast<UINT>(LocalizedId(PIC_UPDATE_NORMAL)),
+        static_cast<UINT>(LocalizedId(PIC_UPDATE_HOVER)),
+        static_cast<UINT>(LocalizedId(PIC_UPDATE_DISABLED)), IDC_BTN_UPDATE);
+    m_Progress.MoveWindow(82, 180, 254, 5);
+    m_VersionLabel.MoveWindow(SkinRect(178, 62, 70, 9));
+    m_GuideLabel.MoveWindow(SkinRect(23, 149, 235, 45));
+
+    // Pictures lie under the texts and buttons and never paint over them: the version
+    // text sits on the version panel, and everything on the background.
+    for (CStatic* picture : {&m_Background, &m_DevicePanel, &m_VersionPanel})
+        picture->ModifyStyle(0, WS_CLIPSIBLINGS);
+    m_VersionLabel.SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void CUpdateDlg::ApplyBackground() {
+    SetWindowPos(nullptr, 0, 0, kWindowWidth, kWindowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_Background.ModifyStyle(0, kPictureStyle);
+    CBitmap background;
+    background.LoadDIBSection(static_cast<UINT>(LocalizedId(PIC_BACKGROUND)));
+    m_Background.SetBitmap(std::move(background));
+    // The background lies under every other control, whatever the template's order.
+    m_Background.SetWindowPos(HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void CUpdateDlg::SetConnected(bool connected) {
+    m_bConnected = connected;
+    const int width = PanelWidth();
+
+    CBitmap device;
+    device.LoadBitmap(
+        static_cast<UINT>(LocalizedId(connected ? PIC_DEVICE_CONNECTED : PIC_DEVICE_ABSENT)));
+    m_DevicePanel.ModifyStyle(0, kPictureStyle);
+    m_DevicePanel.SetBitmap(std::move(device));
+    m_DevicePanel.MoveWindow(28, 88, width, kPanelHeight);
+    m_DevicePanel.ShowWindow(SW_SHOW);
+
+    CBitmap version;
+    version.LoadBitmap(
+        static_cast<UINT>(LocalizedId(connected ? PIC_VERSION_CONNECTED : PIC_VERSION_ABSENT)));
+    m_VersionPanel.ModifyStyle(0, kPictureStyle);
+    m_VersionPanel.SetBitmap(std::move(version));
+    m_VersionPanel.MoveWindow(UiLanguage() == UI_LANG_JAPANESE ? 216 : 222, 88, width,
+                              kPanelHeight);
+
+    // Reconnecting shows the last known version until the receiver reports again.
+    m_VersionLabel.SetWindowText(connected ? VersionText() : std::wstring());
+    m_VersionLabel.ShowWindow(SW_SHOW);
+    m_VersionLabel.Invalidate(TRUE); // its colours follow m_bConnected
+}
+
+void CUpdateDlg::EnableUpdateButton(bool enable) {
+    if (m_pBtnUpdate)
+        m_pBtnUpdate->EnableWindow(enable);
+}
+
+void CUpdateDlg::RefreshDeviceState() {
+    // The looks belong to the window's thread; a worker asks it to do this.
+    if (::GetCurrentThreadId() != ::GetWindowThreadProcessId(m_hWnd, nullptr)) {
+        SendMessage(WM_KX_REFRESH_DEVICE);
+        return;
+    }
+    const bool found = m_Hid.FindDevice() != 0;
+    EnableUpdateButton(found);
+    SetConnected(found);
+}
+
+LRESULT CUpdateDlg::OnRefreshDeviceState(WPARAM, LPARAM) {
+    RefreshDeviceState();
+    return 0;
+}
+
+bool CUpdateDlg::IsForeground() {
+    return ::GetForegroundWindow() == m_hWnd;
+}
+
+void CUpdateDlg::ShowConnectedLook() {
+    // The update button stays as the update worker left it while an update runs.
+    if (!IsUpdateRunning())
+        EnableUpdateButton(true);
+    SetConnected(true);
+}
+
+BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
+    const UINT event = LOWORD(nEventType);
+    if (event != DBT_DEVNODES_CHANGED && event != DBT_DEVICEARRIVAL &&
+        event != DBT_DEVICEREMOVECOMPLETE)
+        return TRUE;
+    const bool found = m_Hid.FindDevice() != 0;
+    const unsigned lastMode = g_nLastDeviceMode;
+
+    switch (event) {
+    case DBT_DEVNODES_CHANGED:
+        if (found && lastMode == 1) {
+            ShowConnectedLook();
+        } else if (found && lastMode == 2) {
+            RequestModeSwitch();
+        } else if (!found) {
+            EnableUpdateButton(false);
+            SetConnected(false);
+        }
+        break;
+    case DBT_DEVICEARRIVAL:
+        if (found && lastMode == 1) {
+            ShowConnectedLook();
+            if (!IsWorkerRunning()) // one worker talks to the receiver at a time
+                StartListenThread();
+        } else if (found && lastMode == 2) {
+            RequestModeSwitch();
+        }
+        break;
+    case DBT_DEVICEREMOVECOMPLETE:
+        if (!found && lastMode == 1) {
+            EnableUpdateButton(false);
+            SetConnected(false);
+        } else if (!found && lastMode == 2) {
+            RequestModeSwitch();
+        }
+        break;
+    }
+    return TRUE;
+}
+
+HBRUSH CUpdateDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
+    const int id = nCtlColor == CTLCOLOR_STATIC ? pWnd->GetDlgCtrlID() : 0;
+    if (id != IDC_VERSION && id != IDC_GUIDE)
+        return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
+    // One brush per colour for the window's life: repaints create none.
+    const bool body = id == IDC_GUIDE || m_bConnected;
+    CBrush& brush = body ? m_brBody : m_brPanel;
+    if (brush.IsNull())
+        brush.CreateSolidBrush(body ? kBodyColor : kPanelColor);
+    pDC->SetTextColor(kLabelText);
+    pDC->SetBkColor(body ? kBodyColor : kPanelColor);
+    return brush;
+}
+
+BOOL CUpdateDlg::PreTranslateMessage(MSG* pMsg) {
+    if (pMsg->message == WM_KEYDOWN) {
+        switch (pMsg->wParam) {
+        case VK_TAB:
+        case VK_RETURN:
+        case VK_MENU:
+        case VK_ESCAPE:
+        case VK_LEFT:
+        case VK_UP:
+        case VK_RIGHT:
+        case VK_DOWN:
+        case VK_F1:
+            return TRUE; // Enter and Escape never close it; no focus moves; no help
+        }
+    }
+    return CDialog::PreTranslateMessage(pMsg);
+}
+
+void CUpdateDlg::OnLButtonDown(UINT, POINT) {
+    // No caption: the system's move loop drags the window from anywhere on the skin.
+    SendMessage(WM_SYSCOMMAND, SC_MOVE | 1, 0);
+    Default();
+}
+
+void CUpdateDlg::OnPaint() {
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    CPaintDC dc(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    RECT rc{};
+    GetClientRect(&rc);
+    const int x = (rc.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (rc.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CUpdateDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
+
+void CUpdateDlg::OnMinimizeButton() {
+    SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+}
+
+void CUpdateDlg::OnDestroy() {
+    KillTimer(kModeSwitchTimer);
+    // No worker may reach this window once it has gone.
+    StopWorkers();
+    Default();
+}
+
+int CUpdateDlg::ShowPrompt(std::wstring text, int style) {
+    return CPromptDlg::Show(m_hWnd, text, style);
+}
+
+std::wstring CUpdateDlg::VersionText() const {
+    std::lock_guard<std::mutex> lock(m_VersionTextLock);
+    return m_VersionText;
+}
