@@ -25,8 +25,8 @@ int PanelWidth() {
     return UiLanguage() == UI_LANG_JAPANESE ? 178 : 172;
 }
 
-// The skin is drawn for 1.5 pixels per dialog unit. Labels are put at that pixel
-// rectangle whatever the template font's metrics make of their dialog units (the
+// The skin is drawn for 1.5 pixels per dialog unit. Labels and panels are put at that
+// pixel rectangle whatever the template font's metrics make of their dialog units (the
 // template's font is often substituted, which moves them off the skin).
 RECT SkinRect(int x, int y, int width, int height) {
     const int left = MulDiv(x, 3, 2), top = MulDiv(y, 3, 2);
@@ -160,6 +160,8 @@ void CUpdateDlg::SetupSkin() {
     m_Progress.MoveWindow(82, 180, 254, 5);
     m_VersionLabel.MoveWindow(SkinRect(178, 62, 70, 9));
     m_GuideLabel.MoveWindow(SkinRect(23, 149, 235, 45));
+    m_DevicePanel.MoveWindow(SkinRect(19, 46, 115, 19));
+    m_VersionPanel.MoveWindow(SkinRect(150, 46, 115, 33));
 
     // Pictures lie under the texts and buttons and never paint over them: the version
     // text sits on the version panel, and everything on the background.

@@ -1,0 +1,276 @@
+// The main window end to end with the simulated receiver: its looks at start with and
+// without a receiver and in mode 2, device arrival and removal, the keys it ignores,
+// closing, and the close button's question during an update.
+#include "support/MainWindowHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <dbt.h>
+
+#include "app/Localization.h"
+#include "link/LinkProtocol.h"
+#include "res/resource.h"
+#include "ui/UpdateDlg.h"
+#include "update/UpdateSession.h"
+
+namespace {
+
+using kxtest::BitmapPixels;
+using kxtest::MainWindowHarness;
+using kxtest::Pixels;
+
+constexpr COLORREF kBody = RGB(0xb4, 0x20, 0x2d);
+constexpr COLORREF kPanel = RGB(0xc3, 0x4d, 0x57);
+
+UINT Picture(int index) {
+    return static_cast<UINT>(LocalizedId(index));
+}
+
+// Waits until the window shows each picture at its place; the last capture is kept.
+bool ShowsPictures(HWND window, std::initializer_list<std::tuple<UINT, int, int>> pictures,
+                   Pixels* shown = nullptr) {
+    Pixels px;
+    const bool ok = kxtest::WaitFor([&] {
+        px = kxtest::CaptureWindow(window);
+        for (const auto& [id, x, y] : pictures)
+            if (!kxtest::ShowsBitmap(px, BitmapPixels(id), x, y))
+                return false;
+        return true;
+    });
+    if (shown)
+        *shown = px;
+    return ok;
+}
+
+// Waits until the background picture shows where no control covers it.
+bool ShowsBackground(HWND window, Pixels* shown) {
+    const Pixels background = BitmapPixels(Picture(PIC_BACKGROUND));
+    return kxtest::WaitFor([&] {
+        *shown = kxtest::CaptureWindow(window);
+        for (POINT at : {POINT{5, 320}, POINT{200, 30}, POINT{415, 60}, POINT{30, 135}})
+            if (shown->At(at.x, at.y) != background.At(at.x, at.y))
+                return false;
+        return true;
+    });
+}
+
+int QueriesSent(const MainWindowHarness& h) {
+    return h.LinkFramesWritten(SUB_QUERY_VERSION);
+}
+
+TEST(MainWindow, StartsWithoutAReceiverInTheNotConnectedLook) {
+    MainWindowHarness h;
+    HWND window = h.Start();
+    ASSERT_NE(window, nullptr);
+    Pixels px;
+    EXPECT_TRUE(ShowsPictures(window,
+                              {{Picture(PIC_DEVICE_ABSENT), 28, 88},
+                               {Picture(PIC_VERSION_ABSENT), 222, 88},
+                               {Picture(PIC_UPDATE_DISABLED), 161, 140}},
+                              &px));
+    kxtest::SaveScreenshot(px, L"main_not_connected");
+    EXPECT_FALSE(h.UpdateButtonEnabled());
+    EXPECT_EQ(px.At(300, 99), kPanel); // the empty version text on the light panel
+    EXPECT_EQ(kxtest::WindowText(window), L"Kestrix OV Tools V1.0");
+    RECT rc{};
+    GetWindowRect(window, &rc);
+    EXPECT_EQ(rc.left, 0);
+    EXPECT_EQ(rc.top, 0);
+    EXPECT_EQ(rc.right, 420);
+    EXPECT_EQ(rc.bottom, 327);
+    EXPECT_EQ(h.VersionText(), L"");
+    h.Close();
+    EXPECT_EQ(h.sim.Registrations(), 0u); // the notification registration went with it
+}
+
+TEST(MainWindow, StartsWithAModeOneReceiverConnectedAndShowsItsVersion) {
+    MainWindowHarness h;
+    h.sim.SetVersion(0x00030086);
+    h.sim.Plug(1);
+    HWND window = h.Start();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34  Beta3"; }));
+    Pixels px;
+    EXPECT_TRUE(ShowsPictures(
+        window, {{Picture(PIC_DEVICE_CONNECTED), 28, 88}, {Picture(PIC_UPDATE_NORMAL), 161, 140}},
+        &px));
+    // The version text shows white on the body colour over the dark panel.
+    kxtest::WaitFor([&] {
+        px = kxtest::CaptureWindow(window);
+        return px.At(268, 94) == kBody;
+    });
+    EXPECT_EQ(px.At(268, 94), kBody);
+    kxtest::SaveScreenshot(px, L"main_connected");
+    EXPECT_TRUE(h.UpdateButtonEnabled());
+    EXPECT_EQ(QueriesSent(h), 1);
+    EXPECT_TRUE(kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }));
+}
+
+TEST(MainWindow, ModeTwoReceiverIsAskedToSwitchEverySecondUntilItDoes) {
+    MainWindowHarness h;
+    h.sim.SetVersion(0x87);
+    h.sim.Plug(2);
+    h.sim.FailWrites(1); // the first request does not go through
+    HWND window = h.Start();
+    ASSERT_NE(window, nullptr);
+    // The template's state: panel hidden, no version picture, the button enabled.
+    EXPECT_FALSE(IsWindowVisible(h.Control(IDC_DEVICE_PANEL)));
+    EXPECT_FALSE(IsWindowVisible(h.Control(IDC_VERSION)));
+    EXPECT_TRUE(h.UpdateButtonEnabled());
+    Pixels px;
+    EXPECT_TRUE(ShowsBackground(window, &px));
+    kxtest::SaveScreenshot(px, L"main_mode2_start");
+
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.sim.Mode() == 1 && h.sim.Present(); }, 5000));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_GE(took, 1500u); // the failed request at 1 s, the one that went through at 2 s
+    int switches = 0;
+    for (const auto& w : h.sim.Writes())
+        switches += w.Report.size() > 3 && w.Report[2] == 0x00 && w.Report[3] == CMD_SWITCH_MODE;
+    EXPECT_EQ(switches, 2);
+
+    // Back in mode 1, it is found on its arrival and asked for its version.
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.35"; }, 5000));
+    EXPECT_TRUE(ShowsPictures(window, {{Picture(PIC_DEVICE_CONNECTED), 28, 88}}));
+}
+
+TEST(MainWindow, UnplugAndPlugAgainSwitchesLooksAndStartsANewListenWorker) {
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    HWND window = h.Start();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
+    ASSERT_TRUE(kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }));
+
+    h.sim.Unplug();
+    EXPECT_TRUE(ShowsPictures(
+        window, {{Picture(PIC_DEVICE_ABSENT), 28, 88}, {Picture(PIC_UPDATE_DISABLED), 161, 140}}));
+    EXPECT_EQ(h.VersionText(), L"");
+
+    h.sim.SetVersion(0x99); // the new version arrives only once the receiver answers
+    h.sim.SetReplyLatency(300);
+    h.sim.Plug(1);
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; })); // the last known
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.53"; }, 3000));
+    EXPECT_EQ(QueriesSent(h), 2);
+    EXPECT_TRUE(h.UpdateButtonEnabled());
+}
+
+TEST(MainWindow, DevnodesChangedShowsTheLookWithoutANewWorker) {
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    HWND window = h.Start();
+    ASSERT_TRUE(kxtest::WaitFor(
+        [&] { return !h.Dialog()->IsWorkerRunning() && h.VersionText() == L"V1.34"; }));
+    EnableWindow(h.Control(IDC_BTN_UPDATE), FALSE);
+    SendMessageW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    EXPECT_TRUE(h.UpdateButtonEnabled());
+    EXPECT_FALSE(h.Dialog()->IsWorkerRunning());
+    EXPECT_EQ(QueriesSent(h), 1);
+}
+
+TEST(MainWindow, RemovalWhileAnotherMatchingReceiverRemainsChangesNothing) {
+    MainWindowHarness h;
+    SimOtherDevice twin;
+    twin.VendorID = KESTRIX_VENDOR_ID;
+    twin.ProductID = KESTRIX_PRODUCT_ID;
+    h.sim.AddOtherDevice(twin);
+    h.sim.Plug(1);
+    HWND window = h.Start();
+    ASSERT_TRUE(ShowsPictures(window, {{Picture(PIC_DEVICE_CONNECTED), 28, 88}}));
+    h.sim.Unplug();
+    kxtest::WaitFor([&] { return h.sim.Idle(); });
+    EXPECT_TRUE(ShowsPictures(
+        window, {{Picture(PIC_DEVICE_CONNECTED), 28, 88}, {Picture(PIC_UPDATE_NORMAL), 161, 140}}));
+    EXPECT_TRUE(h.UpdateButtonEnabled());
+}
+
+TEST(MainWindow, EnterEscapeTabArrowsAndF1DoNothing) {
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    HWND window = h.Start();
+    ASSERT_NE(window, nullptr);
+    HWND target = h.Control(IDC_BTN_UPDATE);
+    for (WPARAM vk : {VK_RETURN, VK_ESCAPE, VK_TAB, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN, VK_F1}) {
+        PostMessageW(target, WM_KEYDOWN, vk, 1);
+        PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
+    }
+    PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1);
+    // Nothing closes it: the run is still going once every key has been handled.
+    EXPECT_FALSE(h.WaitClosed(500));
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(h.CurrentPrompt(), nullptr);
+}
+
+TEST(MainWindow, SystemCloseEndsTheRunWithoutAQuestionEvenDuringAnUpdate) {
+    const std::wstring path = kxtest::TempPath(L"close-during-update.dat");
+    kxtest::WriteImage(path, 0x88, 65536, 65536);
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    h.sim.SetReplyLatency(5);
+    ASSERT_NE(h.Start(), nullptr);
+    h.ClickUpdate();
+    MainWindowHarness::ChooseFile(h.WaitForChooser(), path);
+    h.AnswerPrompt(IDC_BTN_OK);
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() >= 2; }, 10000));
+
+    PostMessageW(h.Window(), WM_SYSCOMMAND, SC_CLOSE, 0); // Alt+F4
+    EXPECT_TRUE(h.WaitClosed(5000));
+    EXPECT_EQ(h.Result(), IDCANCEL);
+    EXPECT_FALSE(h.sim.LastUpdate().Finished);
+}
+
+TEST(MainWindow, CloseButtonAsksDuringAnUpdateAndCancelKeepsItRunning) {
+    const std::wstring path = kxtest::TempPath(L"ask-during-update.dat");
+    kxtest::WriteImage(path, 0x88, 65536, 65536);
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    h.sim.SetReplyLatency(5);
+    ASSERT_NE(h.Start(), nullptr);
+
+    h.ClickUpdate();
+    MainWindowHarness::ChooseFile(h.WaitForChooser(), path);
+    h.AnswerPrompt(IDC_BTN_OK);
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() >= 50; }, 20000));
+    kxtest::SaveScreenshot(kxtest::CaptureWindow(h.Window()), L"main_update_50");
+
+    kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE);
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_CANCEL),
+              L"\n   The new firmware is updating, will you abort it?   \n");
+    const int pos = h.ProgressPos();
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() > pos; })); // still going
+    EXPECT_FALSE(h.WaitClosed(100));
+
+    kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE);
+    h.AnswerPrompt(IDC_BTN_OK);
+    EXPECT_TRUE(h.WaitClosed(5000));
+}
+
+TEST(MainWindow, CloseButtonWithoutAnUpdateClosesAtOnce) {
+    MainWindowHarness h;
+    ASSERT_NE(h.Start(), nullptr);
+    kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE);
+    EXPECT_TRUE(h.WaitClosed(3000));
+}
+
+TEST(MainWindow, RepaintingTheLabelsUsesNoFurtherGdiObjects) {
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    HWND window = h.Start();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
+    ASSERT_TRUE(kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }));
+    auto repaint = [&] {
+        for (int id : {IDC_VERSION, IDC_GUIDE}) {
+            InvalidateRect(h.Control(id), nullptr, TRUE);
+            UpdateWindow(h.Control(id));
+        }
+    };
+    repaint();
+    const DWORD before = kxtest::GdiObjectCount();
+    for (int i = 0; i < 50; ++i)
+        repaint();
+    EXPECT_LE(kxtest::GdiObjectCount(), before);
+    (void)window;
+}
+
+} // namespace
