@@ -157,6 +157,19 @@ std::wstring MainWindowHarness::AnswerPrompt(int buttonId, DWORD timeoutMs) {
     return text;
 }
 
+Pixels MainWindowHarness::CaptureWithPrompt() const {
+    Pixels px;
+    WaitFor([&] {
+        px = CaptureWindow(m_hWnd);
+        int white = 0;
+        for (int x = 80; x < 340; ++x)
+            for (int y = 150; y < 200; ++y)
+                white += px.At(x, y) == RGB(255, 255, 255);
+        return px.At(70, 200) == RGB(0x8d, 0x16, 0x1e) && white > 20;
+    });
+    return px;
+}
+
 HWND MainWindowHarness::WaitForChooser(DWORD timeoutMs) const {
     HWND chooser = nullptr;
     WaitFor([&] { return (chooser = FindOwned(m_hWnd, IsChooser)) != nullptr; }, timeoutMs);

@@ -58,6 +58,10 @@ public:
     // Cancel). Returns the prompt's text, empty when no prompt came.
     std::wstring AnswerPrompt(int buttonId, DWORD timeoutMs = 5000);
 
+    // Captures the window once the prompt over it has been painted (its panel and its
+    // text showing).
+    Pixels CaptureWithPrompt() const;
+
     // The platform's file chooser opened over the window; waits for it.
     HWND WaitForChooser(DWORD timeoutMs = 5000) const;
     // Types a path into the chooser and presses its Open button.

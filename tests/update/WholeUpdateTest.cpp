@@ -22,7 +22,6 @@ TEST(WholeUpdate, SixtyFourKibImageArrivesWholeAndTheReceiverRebootsWithIt) {
     ASSERT_NE(h.Start(), nullptr);
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
     ASSERT_TRUE(h.UpdateButtonEnabled());
-    kxtest::SaveScreenshot(kxtest::CaptureWindow(h.Window()), L"main_connected");
 
     h.ClickUpdate();
     HWND chooser = h.WaitForChooser();
@@ -46,7 +45,7 @@ TEST(WholeUpdate, SixtyFourKibImageArrivesWholeAndTheReceiverRebootsWithIt) {
         60000);
     ASSERT_NE(success, nullptr);
     EXPECT_EQ(h.PromptText(success), L"Firmware upgraded successful!");
-    kxtest::SaveScreenshot(kxtest::CaptureWindow(h.Window()), L"main_success_prompt");
+    kxtest::SaveScreenshot(h.CaptureWithPrompt(), L"main_success_prompt");
     EXPECT_GT(highest, 0);
     EXPECT_FALSE(buttonEnabledDuringUpdate);
     EXPECT_EQ(g_bUpdating.load(), 1); // still marked running while the prompt is open

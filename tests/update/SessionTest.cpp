@@ -1,0 +1,332 @@
+// The update session driven frame by frame: the receiver is silent and the test sends
+// its replies one at a time, so every block, count, progress position and prompt can be
+// checked as it happens.
+#include "support/MainWindowHarness.h"
+
+#include <gtest/gtest.h>
+
+#include "link/LinkProtocol.h"
+#include "link/LinkWorkers.h"
+#include "res/resource.h"
+#include "ui/UpdateDlg.h"
+#include "update/UpdateSession.h"
+
+namespace {
+
+using Frame = std::vector<std::uint8_t>;
+using kxtest::MainWindowHarness;
+
+const Frame kReady{0x00, REPLY_READY, 0x01, 0x00, 0x00};
+const Frame kDataRequest{0x00, FRAME_LINK, 0x07, 0x00, SUB_DATA_REQUEST, 0x04, 0x00, 0, 0, 0, 0};
+
+Frame VersionReply(std::uint32_t v) {
+    return {0x00,
+            FRAME_LINK,
+            0x07,
+            0x00,
+            SUB_VERSION,
+            0x04,
+            0x00,
+            static_cast<std::uint8_t>(v),
+            static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 24)};
+}
+
+class SessionTest : public testing::Test {
+protected:
+    void SetUp() override {
+        h.sim.SetSilent(true);
+        h.sim.Plug(1);
+        ASSERT_NE(h.Start(), nullptr);
+    }
+
+    int Count(std::uint8_t sub) const { return h.LinkFramesWritten(sub); }
+    bool Written(std::uint8_t sub, int n) {
+        return kxtest::WaitFor([&] { return Count(sub) >= n; }, 3000);
+    }
+    int StartCommands() const {
+        int n = 0;
+        for (const auto& f : h.FramesWritten())
+            n += f.size() >= 2 && f[1] == CMD_START_UPDATE;
+        return n;
+    }
+    // The last frame written with this sub-code.
+    Frame LastLinkFrame(std::uint8_t sub) const {
+        Frame last;
+        for (const auto& f : h.FramesWritten())
+            if (f.size() >= 5 && f[1] == FRAME_LINK && f[4] == sub)
+                last = f;
+        return last;
+    }
+
+    // Presses Update; once the receiver says it is ready, chooses the image.
+    void PressUpdateAndChoose(const std::wstring& path) {
+        const int before = StartCommands();
+        h.ClickUpdate();
+        ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == before + 1; }));
+        h.sim.SendFrame(kReady);
+        HWND chooser = h.WaitForChooser();
+        ASSERT_NE(chooser, nullptr);
+        MainWindowHarness::ChooseFile(chooser, path);
+    }
+    // The whole start: chosen, confirmed, header sent.
+    void StartSession(const std::wstring& path) {
+        PressUpdateAndChoose(path);
+        confirmation = h.AnswerPrompt(IDC_BTN_OK);
+        ASSERT_TRUE(Written(SUB_HEADER, 1));
+    }
+    // One data request; returns the SUB_DATA frame that answered it.
+    Frame RequestBlock() {
+        const int before = Count(SUB_DATA);
+        h.sim.SendFrame(kDataRequest);
+        EXPECT_TRUE(Written(SUB_DATA, before + 1));
+        return LastLinkFrame(SUB_DATA);
+    }
+    bool WorkerEnds() {
+        return kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }, 3000);
+    }
+
+    MainWindowHarness h;
+    std::wstring confirmation;
+};
+
+Frame Payload(const Frame& dataFrame) {
+    return dataFrame.size() > 7 ? Frame(dataFrame.begin() + 7, dataFrame.end()) : Frame{};
+}
+
+TEST_F(SessionTest, DataLengthOneHundredGoesAsFourBlocksAndTheFifthRequestFinishes) {
+    // The image sits in a folder whose name the ANSI code page cannot spell.
+    const std::wstring folder = kxtest::TempPath(L"\u56FA\u4EF6-\u00FC\u0142\u03A9");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring path = folder + L"\\beta.dat";
+    const auto file = kxtest::WriteImage(path, 0x00030086, 100, 128);
+    StartSession(path);
+    EXPECT_EQ(confirmation, L"Update firmware version: V1.34  Beta3");
+
+    // The header: 35 bytes, its first four words most significant byte first.
+    const Frame header = LastLinkFrame(SUB_HEADER);
+    ASSERT_EQ(header.size(), 35u);
+    EXPECT_EQ(Frame(header.begin(), header.begin() + 7),
+              (Frame{0x00, 0x16, 0x1F, 0x00, 0x01, 0x1C, 0x00}));
+    EXPECT_EQ(Frame(header.begin() + 7, header.begin() + 19),
+              (Frame{0x00, 0x03, 0x00, 0x86, 0x11, 0x22, 0x33, 0x44, 0x00, 0x00, 0x00, 0x64}));
+    EXPECT_EQ(Frame(header.begin() + 23, header.end()),
+              Frame(file.begin() + 16, file.begin() + 28));
+    EXPECT_EQ(h.Dialog()->m_Hid.ReadTimeout(), 10u);
+    EXPECT_EQ(g_nUpdateState.load(), STATE_HEADER_SENT);
+
+    // 128 goes to the bar as it is; the platform's control keeps its position within
+    // its range, so it reads back as 100.
+    const int expectedProgress[] = {0, 64, 96, 100};
+    for (int block = 0; block < 4; ++block) {
+        const Frame data = RequestBlock();
+        EXPECT_EQ(Payload(data),
+                  Frame(file.begin() + 28 + 32 * block, file.begin() + 60 + 32 * block))
+            << "block " << block + 1;
+        EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() == expectedProgress[block]; }))
+            << "block " << block + 1 << " shows " << h.ProgressPos();
+        EXPECT_EQ(g_nUpdateState.load(), block < 3 ? STATE_SENDING : STATE_DATA_DONE);
+        EXPECT_FALSE(h.UpdateButtonEnabled());
+    }
+
+    h.sim.SendFrame(kDataRequest);
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware upgraded successful!");
+    EXPECT_EQ(Count(SUB_FINISH), 1);
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_EQ(h.ProgressPos(), 0);
+    EXPECT_EQ(g_bUpdating.load(), 0);
+    // The receiver reboots with the image and comes back: the button follows it.
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+}
+
+TEST_F(SessionTest, ThirtyTwoByteImageEndsWithAnEmptyBlock) {
+    const std::wstring path = kxtest::TempPath(L"thirty-two.dat");
+    const auto file = kxtest::WriteImage(path, 0x86, 32, 32);
+    StartSession(path);
+    EXPECT_EQ(Payload(RequestBlock()), Frame(file.begin() + 28, file.end()));
+    EXPECT_EQ(h.ProgressPos(), 0);
+    const Frame empty = RequestBlock();
+    EXPECT_EQ(empty, (Frame{0x00, 0x16, 0x01, 0x00, 0x00}));
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() == 100; }));
+    EXPECT_EQ(g_nUpdateState.load(), STATE_DATA_DONE);
+    h.sim.SendFrame(kDataRequest);
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware upgraded successful!");
+}
+
+TEST_F(SessionTest, OnlyAnAcknowledgementOf0x32AndWellFormedFramesCount) {
+    const std::wstring path = kxtest::TempPath(L"ack.dat");
+    kxtest::WriteImage(path, 0x86, 64, 64);
+    StartSession(path);
+    RequestBlock();
+    h.sim.SendFrame({0x00, REPLY_ACK, 0x01, 0x00, 0x31});           // not the end
+    h.sim.SendFrame({0x01, FRAME_LINK, 0x01, 0x00, SUB_FAILURE_1}); // byte 0 not 0x00
+    h.sim.SendFrame({0x01, REPLY_READY, 0x01, 0x00, 0x00});         // byte 0 not 0x00
+    h.sim.SendFrame({0x00, 0x04, 0x01, 0x00, 0x00});                // type 4: ignored
+    const int before = Count(SUB_DATA);
+    h.sim.SendFrame(kDataRequest); // proves the frames before it have all been handled
+    ASSERT_TRUE(Written(SUB_DATA, before + 1));
+    EXPECT_EQ(h.CurrentPrompt(), nullptr);
+    EXPECT_EQ(Count(SUB_FINISH), 0);
+    EXPECT_TRUE(h.Dialog()->IsUpdateRunning());
+
+    h.sim.SendFrame({0x00, REPLY_ACK, 0x01, 0x00, ACK_UPDATE_DONE});
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware upgraded successful!");
+    EXPECT_EQ(Count(SUB_FINISH), 1);
+    EXPECT_TRUE(WorkerEnds());
+}
+
+class FailureCodeTest : public SessionTest, public testing::WithParamInterface<std::uint8_t> {};
+
+TEST_P(FailureCodeTest, FailureSubCodeEndsTheSessionWithTheFailurePrompt) {
+    const std::wstring path = kxtest::TempPath(L"fail.dat");
+    kxtest::WriteImage(path, 0x86, 256, 256);
+    StartSession(path);
+    RequestBlock();
+    RequestBlock();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() == 25; }));
+    h.sim.SendFrame({0x00, FRAME_LINK, 0x01, 0x00, GetParam()});
+    ASSERT_NE(h.WaitForPrompt(), nullptr);
+    kxtest::SaveScreenshot(h.CaptureWithPrompt(), L"main_failure_prompt");
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+    EXPECT_EQ(h.ProgressPos(), 25);   // left where it was
+    EXPECT_EQ(g_bUpdating.load(), 1); // so the close button still asks
+
+    // A request after the failure finds no open file and is not answered.
+    const int before = Count(SUB_DATA);
+    h.sim.SendFrame(kDataRequest);
+    kxtest::WaitFor([&] { return h.sim.Idle(); });
+    EXPECT_EQ(Count(SUB_DATA), before);
+
+    kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE);
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_CANCEL),
+              L"\n   The new firmware is updating, will you abort it?   \n");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothCodes, FailureCodeTest, testing::Values(SUB_FAILURE_1, SUB_FAILURE_2));
+
+TEST_F(SessionTest, CancellingTheChooserOrTheConfirmationSendsNothing) {
+    const std::wstring path = kxtest::TempPath(L"declined.dat");
+    kxtest::WriteImage(path, 0x86, 64, 64);
+    h.sim.SendFrame(VersionReply(0x86));
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
+
+    h.ClickUpdate();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == 1; }));
+    h.sim.SendFrame(kReady);
+    MainWindowHarness::CancelChooser(h.WaitForChooser());
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_EQ(h.CurrentPrompt(), nullptr);
+
+    PressUpdateAndChoose(path);
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_CANCEL), L"Update firmware version: V1.34");
+    EXPECT_TRUE(WorkerEnds());
+
+    EXPECT_EQ(Count(SUB_HEADER), 0);
+    EXPECT_EQ(h.ProgressPos(), 0);
+    EXPECT_EQ(h.VersionText(), L"V1.34");
+    EXPECT_EQ(g_bUpdating.load(), 0);
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+}
+
+TEST_F(SessionTest, ImagesThatCannotBeSentWholeAreRefusedBeforeAnythingIsSent) {
+    const std::wstring tooShort = kxtest::TempPath(L"too-short.dat");
+    FILE* f = _wfopen(tooShort.c_str(), L"wb");
+    fwrite("\x86\x00\x00\x00shorter than a header", 1, 25, f);
+    fclose(f);
+    const std::wstring noData = kxtest::TempPath(L"no-data.dat");
+    kxtest::WriteImage(noData, 0x86, 0, 64);
+    const std::wstring missingData = kxtest::TempPath(L"missing-data.dat");
+    kxtest::WriteImage(missingData, 0x86, 1000, 999);
+    const std::wstring absent = kxtest::TempPath(L"no-such-image.dat");
+
+    for (const std::wstring& path : {tooShort, noData, missingData, absent}) {
+        PressUpdateAndChoose(path);
+        // The chooser itself may object to a file that does not exist; accept that too.
+        HWND prompt = h.WaitForPrompt(2000);
+        if (path == absent && !prompt) {
+            MainWindowHarness::CancelChooser(h.WaitForChooser());
+        } else {
+            ASSERT_NE(prompt, nullptr);
+            EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Open file error! Please check the file!");
+        }
+        EXPECT_TRUE(WorkerEnds());
+        h.sim.ClearWrites();
+    }
+    EXPECT_EQ(Count(SUB_HEADER), 0);
+    EXPECT_EQ(g_bUpdating.load(), 0);
+}
+
+TEST_F(SessionTest, AFileThatShrinksDuringTheSessionEndsItAsAFailure) {
+    const std::wstring path = kxtest::TempPath(L"shrinks.dat");
+    kxtest::WriteImage(path, 0x86, 256, 256);
+    StartSession(path);
+    RequestBlock();           // opens the file
+    h.Dialog()->StopUpdate(); // closes it; state stays 2
+    // A request in state 2 with no open file is ignored.
+    const int before = Count(SUB_DATA);
+    h.sim.SendFrame(kDataRequest);
+    kxtest::WaitFor([&] { return h.sim.Idle(); });
+    EXPECT_EQ(Count(SUB_DATA), before);
+
+    // A new session whose file is cut short after its start.
+    kxtest::WriteImage(path, 0x86, 256, 256);
+    StartSession(path);
+    kxtest::WriteImage(path, 0x86, 256, 40);
+    RequestBlock();
+    h.sim.SendFrame(kDataRequest);
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+    EXPECT_TRUE(WorkerEnds());
+}
+
+TEST_F(SessionTest, ARemovedReceiverEndsTheSessionAsAFailure) {
+    const std::wstring path = kxtest::TempPath(L"removed.dat");
+    kxtest::WriteImage(path, 0x86, 256, 256);
+    StartSession(path);
+    RequestBlock();
+    RequestBlock();
+    h.sim.Unplug();
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_FALSE(h.UpdateButtonEnabled());
+}
+
+TEST_F(SessionTest, ADataRequestWhenNoUpdateRunsIsAnsweredWithoutASuccessPrompt) {
+    h.sim.SendFrame(kDataRequest); // state 4 since start-up; the listen worker reads it
+    EXPECT_TRUE(Written(SUB_FINISH, 1));
+    EXPECT_EQ(h.WaitForPrompt(300), nullptr);
+}
+
+TEST_F(SessionTest, ListenWorkerPollsASilentReceiverAndEndsOnTheVersionReply) {
+    ASSERT_TRUE(Written(SUB_QUERY_VERSION, 1));
+    const int polls = h.sim.Polls();
+    kxtest::WaitFor([] { return false; }, 1000);
+    const int perSecond = h.sim.Polls() - polls;
+    EXPECT_GE(perSecond, 3); // one every 200 ms
+    EXPECT_LE(perSecond, 7);
+    EXPECT_TRUE(h.Dialog()->IsWorkerRunning());
+
+    h.sim.SendFrame(VersionReply(kListenMarker)); // a version word equal to the marker
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V231.30  Beta90"; }));
+    EXPECT_TRUE(h.Dialog()->IsWorkerRunning()); // keeps listening
+
+    h.sim.SendFrame(VersionReply(0xFFFFFFFF));
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"?"; }));
+    EXPECT_TRUE(WorkerEnds());
+}
+
+TEST_F(SessionTest, UpdateButtonTakesTheReceiverOverFromAListenWorker) {
+    ASSERT_TRUE(h.Dialog()->IsWorkerRunning()); // still waiting for the version
+    h.ClickUpdate();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == 1; }));
+    EXPECT_TRUE(h.Dialog()->IsUpdateRunning());
+    // An arrival while the update runs starts no worker and leaves the button alone.
+    SendMessageW(h.Window(), WM_DEVICECHANGE, 0x8000, 0);
+    EXPECT_TRUE(h.Dialog()->IsUpdateRunning());
+    EXPECT_FALSE(h.UpdateButtonEnabled());
+    EXPECT_EQ(Count(SUB_QUERY_VERSION), 1);
+}
+
+} // namespace
