@@ -1,9 +1,5 @@
-// Process entry of the tool. The main window is not built yet; until then the entry
-// point says so, so that ./run has something to show.
-#include <windows.h>
+// The tool's one application object; the framework's process entry runs it. The
+// receiver is reached through the real system's HID services.
+#include "app/UpdateApp.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
-    MessageBoxW(nullptr, L"Kestrix OV Tools V1.0\n\nThe main window is being built.",
-                L"Kestrix OV Tools V1.0", MB_OK | MB_ICONINFORMATION);
-    return 0;
-}
+CUpdateApp theApp;

@@ -59,7 +59,8 @@ kx_wineserver() {
 }
 
 # A Wine prefix inside build/, created once, and a persistent wineserver so each
-# program start costs milliseconds instead of seconds.
+# program start costs milliseconds instead of seconds. $1: "virtual" runs the programs
+# in a Wine virtual desktop (the tests), anything else on the real desktop.
 kx_start_wine() {
     export WINEPREFIX="$KX_BUILD/wineprefix"
     export WINEDEBUG=-all
@@ -73,6 +74,7 @@ kx_start_wine() {
     fi
     kx_wineserver -p >/dev/null 2>&1 || true
     KX_STARTED_WINESERVER=1
+    kx_wine_virtual_desktop "${1:-real}"
     # Start Wine's background services now, detached from our output: started by a
     # test instead, they would inherit CTest's pipes and keep it waiting.
     wine wineboot >/dev/null 2>&1 </dev/null || true
@@ -84,7 +86,7 @@ kx_start_wine() {
 # program run for a person uses the real desktop instead.
 kx_wine_virtual_desktop() {
     local key='HKCU\Software\Wine\Explorer'
-    if [ "$1" = on ]; then
+    if [ "$1" = virtual ]; then
         wine reg add "$key" /v Desktop /d Default /f >/dev/null 2>&1
         wine reg add "$key\Desktops" /v Default /d 1280x1024 /f >/dev/null 2>&1
     else
@@ -101,5 +103,6 @@ kx_stop_all() {
     if [ -n "$KX_STARTED_XVFB" ]; then
         kill "$KX_STARTED_XVFB" 2>/dev/null || true
         wait "$KX_STARTED_XVFB" 2>/dev/null || true
+        unset DISPLAY
     fi
 }
