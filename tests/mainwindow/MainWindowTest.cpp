@@ -220,6 +220,25 @@ TEST(MainWindow, SystemCloseEndsTheRunWithoutAQuestionEvenDuringAnUpdate) {
     EXPECT_FALSE(h.sim.LastUpdate().Finished);
 }
 
+TEST(MainWindow, ClosingWhileTheWorkerShowsAPromptEndsEverythingCleanly) {
+    const std::wstring path = kxtest::TempPath(L"close-at-confirmation.dat");
+    kxtest::WriteImage(path, 0x88, 1024, 1024);
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    ASSERT_NE(h.Start(), nullptr);
+    h.ClickUpdate();
+    MainWindowHarness::ChooseFile(h.WaitForChooser(), path);
+    HWND confirmation = h.WaitForPrompt();
+    ASSERT_NE(confirmation, nullptr);
+
+    // A close request from outside (as at log-off) reaches the window, disabled under
+    // the prompt, while the worker waits for the user.
+    PostMessageW(h.Window(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(h.WaitClosed(5000));
+    EXPECT_FALSE(IsWindow(confirmation));
+    EXPECT_FALSE(h.sim.LastUpdate().HeaderReceived);
+}
+
 TEST(MainWindow, CloseButtonAsksDuringAnUpdateAndCancelKeepsItRunning) {
     const std::wstring path = kxtest::TempPath(L"ask-during-update.dat");
     kxtest::WriteImage(path, 0x88, 65536, 65536);
