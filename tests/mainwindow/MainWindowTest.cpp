@@ -54,6 +54,18 @@ bool ShowsBackground(HWND window, Pixels* shown) {
     });
 }
 
+// A window whose update of a 64 KiB image is under way, slowly enough to act on.
+void StartSlowUpdate(MainWindowHarness& h, const std::wstring& name) {
+    const std::wstring path = kxtest::TempPath(name);
+    kxtest::WriteImage(path, 0x88, 65536, 65536);
+    h.sim.Plug(1);
+    h.sim.SetReplyLatency(5);
+    ASSERT_NE(h.Start(), nullptr);
+    h.ClickUpdate();
+    MainWindowHarness::ChooseFile(h.WaitForChooser(), path);
+    h.AnswerPrompt(IDC_BTN_OK);
+}
+
 int QueriesSent(const MainWindowHarness& h) {
     return h.LinkFramesWritten(SUB_QUERY_VERSION);
 }
@@ -203,15 +215,8 @@ TEST(MainWindow, EnterEscapeTabArrowsAndF1DoNothing) {
 }
 
 TEST(MainWindow, SystemCloseEndsTheRunWithoutAQuestionEvenDuringAnUpdate) {
-    const std::wstring path = kxtest::TempPath(L"close-during-update.dat");
-    kxtest::WriteImage(path, 0x88, 65536, 65536);
     MainWindowHarness h;
-    h.sim.Plug(1);
-    h.sim.SetReplyLatency(5);
-    ASSERT_NE(h.Start(), nullptr);
-    h.ClickUpdate();
-    MainWindowHarness::ChooseFile(h.WaitForChooser(), path);
-    h.AnswerPrompt(IDC_BTN_OK);
+    StartSlowUpdate(h, L"close-during-update.dat");
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() >= 2; }, 10000));
 
     PostMessageW(h.Window(), WM_SYSCOMMAND, SC_CLOSE, 0); // Alt+F4
@@ -240,16 +245,8 @@ TEST(MainWindow, ClosingWhileTheWorkerShowsAPromptEndsEverythingCleanly) {
 }
 
 TEST(MainWindow, CloseButtonAsksDuringAnUpdateAndCancelKeepsItRunning) {
-    const std::wstring path = kxtest::TempPath(L"ask-during-update.dat");
-    kxtest::WriteImage(path, 0x88, 65536, 65536);
     MainWindowHarness h;
-    h.sim.Plug(1);
-    h.sim.SetReplyLatency(5);
-    ASSERT_NE(h.Start(), nullptr);
-
-    h.ClickUpdate();
-    MainWindowHarness::ChooseFile(h.WaitForChooser(), path);
-    h.AnswerPrompt(IDC_BTN_OK);
+    StartSlowUpdate(h, L"ask-during-update.dat");
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() >= 50; }, 20000));
     kxtest::SaveScreenshot(kxtest::CaptureWindow(h.Window()), L"main_update_50");
 
