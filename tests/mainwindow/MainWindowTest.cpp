@@ -282,10 +282,12 @@ TEST(MainWindow, RepaintingTheLabelsUsesNoFurtherGdiObjects) {
         }
     };
     repaint();
-    const DWORD before = kxtest::GdiObjectCount();
+    const long before = static_cast<long>(kxtest::GdiObjectCount());
     for (int i = 0; i < 50; ++i)
         repaint();
-    EXPECT_LE(kxtest::GdiObjectCount(), before);
+    // A brush per paint would leave 100 behind; the platform's own caches may move the
+    // count by one or two while the window lives.
+    EXPECT_LT(static_cast<long>(kxtest::GdiObjectCount()) - before, 5);
     (void)window;
 }
 
