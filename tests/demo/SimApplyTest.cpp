@@ -44,7 +44,7 @@ TEST_F(SimApplyTest, StartsAbsentInModeTwoOrWithItsVersion) {
 }
 
 TEST_F(SimApplyTest, AnswersLateOrNever) {
-    Start({L"--latency-ms", L"150"});
+    Start({L"--latency-ms", L"300"});
     EXPECT_TRUE(QueryVersion(60).empty());
     EXPECT_EQ(11u, ReadFrame(1000).size());
     Start({L"--silent"});
