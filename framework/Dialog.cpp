@@ -8,8 +8,8 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
 }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-ON_COMMAND(IDOK, &CDialog::OnOK)
-ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+    ON_COMMAND(IDOK, &CDialog::OnOK)
+    ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT templateId, CWnd* pParentWnd)
@@ -37,7 +37,7 @@ INT_PTR CDialog::DoModal() {
         ::EnableWindow(owner, FALSE);
 
     m_nModalResult = kCreateFailed;
-    m_bModalRunning = true;  // EndDialog inside OnInitDialog clears it again
+    m_bModalRunning = true; // EndDialog inside OnInitDialog clears it again
     HWND hwnd = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_nIDTemplate),
                                      owner, &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     if (!hwnd) {

@@ -90,6 +90,7 @@ void CUpdateDlg::LaunchWorker(unsigned (*body)(), bool isUpdate) {
         body();
         m_bUpdateRunning = false;
         m_bWorkerRunning = false;
+        PostMessage(WM_KX_WORKER_ENDED);
     });
 }
 
@@ -118,6 +119,15 @@ void CUpdateDlg::StopWorkers() {
     }
     m_Worker.join();
     m_bStopWorker = false;
+}
+
+LRESULT CUpdateDlg::OnWorkerEnded(WPARAM, LPARAM) {
+    if (m_bListenPending && !IsWorkerRunning()) {
+        m_bListenPending = false;
+        if (m_Hid.FindDevice() && g_nLastDeviceMode == 1)
+            StartListenThread();
+    }
+    return 0;
 }
 
 LRESULT CUpdateDlg::OnStartSessionTimer(WPARAM, LPARAM) {

@@ -79,10 +79,10 @@ std::wstring SimStatusText(bool present, int mode, std::uint32_t version,
 }
 
 BEGIN_MESSAGE_MAP(CSimCompanion, CWnd)
-ON_BN_CLICKED(CSimCompanion::kPlugInId, &CSimCompanion::OnPlugIn)
-ON_BN_CLICKED(CSimCompanion::kUnplugId, &CSimCompanion::OnUnplug)
-ON_WM_TIMER()
-ON_WM_DEVICECHANGE()
+    ON_BN_CLICKED(CSimCompanion::kPlugInId, &CSimCompanion::OnPlugIn)
+    ON_BN_CLICKED(CSimCompanion::kUnplugId, &CSimCompanion::OnUnplug)
+    ON_WM_TIMER()
+    ON_WM_DEVICECHANGE()
 END_MESSAGE_MAP()
 
 CSimCompanion::CSimCompanion(SimReceiver& receiver, int plugMode)

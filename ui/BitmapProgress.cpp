@@ -4,10 +4,10 @@
 #include "ui/QMemDC.h"
 
 BEGIN_MESSAGE_MAP(CBitmapProgress, CProgressCtrl)
-ON_WM_PAINT()
-ON_WM_NCPAINT()
-ON_MOUSE_MESSAGE(WM_LBUTTONDOWN, &CBitmapProgress::OnClick)
-ON_MOUSE_MESSAGE(WM_LBUTTONUP, &CBitmapProgress::OnClick)
+    ON_WM_PAINT()
+    ON_WM_NCPAINT()
+    ON_MOUSE_MESSAGE(WM_LBUTTONDOWN, &CBitmapProgress::OnClick)
+    ON_MOUSE_MESSAGE(WM_LBUTTONUP, &CBitmapProgress::OnClick)
 END_MESSAGE_MAP()
 
 CBitmapProgress::CBitmapProgress() {

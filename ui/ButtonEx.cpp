@@ -1,9 +1,9 @@
 #include "ui/ButtonEx.h"
 
 BEGIN_MESSAGE_MAP(CButtonEx, CButton)
-ON_WM_MOUSEMOVE()
-ON_WM_LBUTTONDOWN()
-ON_WM_LBUTTONUP()
+    ON_WM_MOUSEMOVE()
+    ON_WM_LBUTTONDOWN()
+    ON_WM_LBUTTONUP()
 END_MESSAGE_MAP()
 
 void CButtonEx::LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {

@@ -21,11 +21,11 @@ std::unique_ptr<CButtonEx> MakeButton(CWnd* parent, const RECT& rc, UINT id, int
 } // namespace
 
 BEGIN_MESSAGE_MAP(CPromptDlg, CDialog)
-ON_WM_CTLCOLOR()
-ON_WM_LBUTTONDOWN()
-ON_WM_DESTROY()
-ON_BN_CLICKED(IDC_BTN_OK, &CPromptDlg::OnOkButton)
-ON_BN_CLICKED(IDC_BTN_CANCEL, &CPromptDlg::OnCancelButton)
+    ON_WM_CTLCOLOR()
+    ON_WM_LBUTTONDOWN()
+    ON_WM_DESTROY()
+    ON_BN_CLICKED(IDC_BTN_OK, &CPromptDlg::OnOkButton)
+    ON_BN_CLICKED(IDC_BTN_CANCEL, &CPromptDlg::OnCancelButton)
 END_MESSAGE_MAP()
 
 CPromptDlg::CPromptDlg(CWnd* pParent) : CDialog(IDD_PROMPT, pParent) {}

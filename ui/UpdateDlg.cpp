@@ -53,19 +53,20 @@ std::unique_ptr<CButtonEx> MakeSkinButton(CWnd* parent, RECT& rc, int left, int 
 } // namespace
 
 BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
-ON_WM_PAINT()
-ON_WM_CTLCOLOR()
-ON_WM_QUERYDRAGICON()
-ON_WM_LBUTTONDOWN()
-ON_WM_ERASEBKGND()
-ON_WM_DEVICECHANGE()
-ON_WM_TIMER()
-ON_WM_DESTROY()
-ON_MESSAGE(WM_KX_REFRESH_DEVICE, &CUpdateDlg::OnRefreshDeviceState)
-ON_MESSAGE(WM_KX_SESSION_TIMER, &CUpdateDlg::OnStartSessionTimer)
-ON_BN_CLICKED(IDC_BTN_MINIMIZE, &CUpdateDlg::OnMinimizeButton)
-ON_BN_CLICKED(IDC_BTN_CLOSE, &CUpdateDlg::OnCloseButton)
-ON_BN_CLICKED(IDC_BTN_UPDATE, &CUpdateDlg::OnUpdateButton)
+    ON_WM_PAINT()
+    ON_WM_CTLCOLOR()
+    ON_WM_QUERYDRAGICON()
+    ON_WM_LBUTTONDOWN()
+    ON_WM_ERASEBKGND()
+    ON_WM_DEVICECHANGE()
+    ON_WM_TIMER()
+    ON_WM_DESTROY()
+    ON_MESSAGE(WM_KX_REFRESH_DEVICE, &CUpdateDlg::OnRefreshDeviceState)
+    ON_MESSAGE(WM_KX_SESSION_TIMER, &CUpdateDlg::OnStartSessionTimer)
+    ON_MESSAGE(WM_KX_WORKER_ENDED, &CUpdateDlg::OnWorkerEnded)
+    ON_BN_CLICKED(IDC_BTN_MINIMIZE, &CUpdateDlg::OnMinimizeButton)
+    ON_BN_CLICKED(IDC_BTN_CLOSE, &CUpdateDlg::OnCloseButton)
+    ON_BN_CLICKED(IDC_BTN_UPDATE, &CUpdateDlg::OnUpdateButton)
 END_MESSAGE_MAP()
 
 CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
@@ -260,7 +261,12 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
     case DBT_DEVICEARRIVAL:
         if (found && lastMode == 1) {
             ShowConnectedLook();
-            if (!IsWorkerRunning()) // one worker talks to the receiver at a time
+            // One worker talks to the receiver at a time: a receiver that arrives while
+            // one runs (such as one rebooting with its new firmware while the update
+            // worker shows the outcome) is asked for its version once that has ended.
+            if (IsWorkerRunning())
+                m_bListenPending = true;
+            else
                 StartListenThread();
         } else if (found && lastMode == 2) {
             RequestModeSwitch();

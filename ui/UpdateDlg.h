@@ -97,6 +97,7 @@ protected:
     void StopWorkers();
     void LaunchWorker(unsigned (*body)(), bool isUpdate);
     LRESULT OnStartSessionTimer(WPARAM, LPARAM);
+    LRESULT OnWorkerEnded(WPARAM, LPARAM);
 
     std::unique_ptr<CButtonEx> m_pBtnClose;
     std::unique_ptr<CButtonEx> m_pBtnMinimize;
@@ -134,6 +135,7 @@ protected:
     std::atomic<bool> m_bUpdateRunning{false}; // the running worker is the update worker
     std::atomic<bool> m_bStopWorker{false};
     std::atomic<DWORD> m_nWorkerThreadId{0};
+    bool m_bListenPending = false; // a receiver arrived while a worker ran (window's thread)
 };
 
 // The one main window, for the workers, the framing and the session.
@@ -142,3 +144,4 @@ extern CUpdateDlg* g_pMainWindow;
 // Private window messages.
 constexpr UINT WM_KX_REFRESH_DEVICE = WM_APP + 1; // RefreshDeviceState on the window's thread
 constexpr UINT WM_KX_SESSION_TIMER = WM_APP + 2;  // start timer 1 at 100 ms (first data block)
+constexpr UINT WM_KX_WORKER_ENDED = WM_APP + 3;   // a link worker has ended

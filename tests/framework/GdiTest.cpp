@@ -31,7 +31,7 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(CPaintProbe, CWnd)
-ON_WM_PAINT()
+    ON_WM_PAINT()
 END_MESSAGE_MAP()
 
 TEST(Gdi, RepeatedPaintsLeaveNoObjectsBehind) {

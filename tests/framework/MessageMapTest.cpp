@@ -31,8 +31,8 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(CBaseProbe, CWnd)
-ON_MESSAGE(WM_BASE_ONLY, &CBaseProbe::OnBaseOnly)
-ON_MESSAGE(WM_BOTH, &CBaseProbe::OnBoth)
+    ON_MESSAGE(WM_BASE_ONLY, &CBaseProbe::OnBaseOnly)
+    ON_MESSAGE(WM_BOTH, &CBaseProbe::OnBoth)
 END_MESSAGE_MAP()
 
 class CDerivedProbe : public CBaseProbe {
@@ -55,9 +55,9 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(CDerivedProbe, CBaseProbe)
-ON_MESSAGE(WM_BOTH, &CDerivedProbe::OnBoth)
-ON_MESSAGE(WM_DERIVED_ONLY, &CDerivedProbe::OnDerivedOnly)
-ON_MESSAGE(WM_SETTEXT, &CDerivedProbe::OnSetText)
+    ON_MESSAGE(WM_BOTH, &CDerivedProbe::OnBoth)
+    ON_MESSAGE(WM_DERIVED_ONLY, &CDerivedProbe::OnDerivedOnly)
+    ON_MESSAGE(WM_SETTEXT, &CDerivedProbe::OnSetText)
 END_MESSAGE_MAP()
 
 TEST(MessageMap, DispatchesToTheClassAndChainsToItsBase) {
@@ -111,7 +111,7 @@ protected:
 };
 
 BEGIN_MESSAGE_MAP(CTextProbe, CStatic)
-ON_MESSAGE(WM_SETTEXT, &CTextProbe::OnSetText)
+    ON_MESSAGE(WM_SETTEXT, &CTextProbe::OnSetText)
 END_MESSAGE_MAP()
 
 // Owner-drawn button that paints itself one colour and counts its draws.

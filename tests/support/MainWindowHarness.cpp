@@ -76,19 +76,6 @@ std::wstring TempPath(const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
-std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) {
-    std::vector<std::uint8_t> bytes;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return bytes;
-    std::uint8_t buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    fclose(f);
-    return bytes;
-}
-
 MainWindowHarness::MainWindowHarness() : m_Seam(sim) {}
 
 MainWindowHarness::~MainWindowHarness() {

@@ -28,8 +28,6 @@ std::vector<std::uint8_t> WriteImage(const std::wstring& path, std::uint32_t ver
 // A file path in the test's own temporary folder.
 std::wstring TempPath(const std::wstring& name);
 
-std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path);
-
 class MainWindowHarness {
 public:
     MainWindowHarness();

@@ -1,7 +1,7 @@
 #include "UiTestSupport.h"
 
 BEGIN_MESSAGE_MAP(CHostWindow, CWnd)
-ON_MESSAGE(WM_COMMAND, &CHostWindow::OnCommand)
+    ON_MESSAGE(WM_COMMAND, &CHostWindow::OnCommand)
 END_MESSAGE_MAP()
 
 BOOL CHostWindow::Create(const RECT& rc) {

@@ -49,6 +49,8 @@ TEST(WholeUpdate, SixtyFourKibImageArrivesWholeAndTheReceiverRebootsWithIt) {
     EXPECT_GT(highest, 0);
     EXPECT_FALSE(buttonEnabledDuringUpdate);
     EXPECT_EQ(g_bUpdating.load(), 1); // still marked running while the prompt is open
+    // The receiver reboots and comes back while the prompt is still open.
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.sim.Present() && h.sim.Idle(); }, 5000));
     kxtest::ClickControl(success, IDC_BTN_OK);
 
     // The receiver reboots with the new image and comes back reporting its version.
