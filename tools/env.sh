@@ -70,11 +70,17 @@ kx_start_wine() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         kx_say "Creating the Wine prefix (once)..."
         mkdir -p "$WINEPREFIX"
-        wine wineboot -i >/dev/null 2>&1 || true
+        wine wineboot -i >/dev/null 2>&1 </dev/null || true
     fi
     kx_wineserver -p >/dev/null 2>&1 || true
     KX_STARTED_WINESERVER=1
-    kx_wine_virtual_desktop "${1:-real}"
+    if ! kx_wine_desktop_is "${1:-real}"; then
+        # The desktop reads its mode when it starts: change it, then start Wine afresh.
+        kx_wine_set_desktop "${1:-real}"
+        kx_wineserver -k >/dev/null 2>&1 || true
+        kx_wineserver -w >/dev/null 2>&1 || true
+        kx_wineserver -p >/dev/null 2>&1 || true
+    fi
     # Start Wine's background services now, detached from our output: started by a
     # test instead, they would inherit CTest's pipes and keep it waiting.
     wine wineboot >/dev/null 2>&1 </dev/null || true
@@ -84,13 +90,20 @@ kx_start_wine() {
 # hiding one does not wait for a window manager that Xvfb does not have (Wine waits up
 # to 2 s for each), and focus and the foreground window behave as on Windows. The
 # program run for a person uses the real desktop instead.
-kx_wine_virtual_desktop() {
-    local key='HKCU\Software\Wine\Explorer'
+KX_DESKTOP_KEY='HKCU\Software\Wine\Explorer'
+
+kx_wine_desktop_is() {
+    local current=real
+    wine reg query "$KX_DESKTOP_KEY" /v Desktop >/dev/null 2>&1 </dev/null && current=virtual
+    [ "$current" = "$1" ]
+}
+
+kx_wine_set_desktop() {
     if [ "$1" = virtual ]; then
-        wine reg add "$key" /v Desktop /d Default /f >/dev/null 2>&1
-        wine reg add "$key\Desktops" /v Default /d 1280x1024 /f >/dev/null 2>&1
+        wine reg add "$KX_DESKTOP_KEY" /v Desktop /d Default /f >/dev/null 2>&1 </dev/null
+        wine reg add "$KX_DESKTOP_KEY\\Desktops" /v Default /d 1280x1024 /f >/dev/null 2>&1 </dev/null
     else
-        wine reg delete "$key" /v Desktop /f >/dev/null 2>&1
+        wine reg delete "$KX_DESKTOP_KEY" /v Desktop /f >/dev/null 2>&1 </dev/null
     fi
     return 0
 }

@@ -43,7 +43,7 @@ protected:
 
     int Count(std::uint8_t sub) const { return h.LinkFramesWritten(sub); }
     bool Written(std::uint8_t sub, int n) {
-        return kxtest::WaitFor([&] { return Count(sub) >= n; }, 3000);
+        return kxtest::WaitFor([&] { return Count(sub) >= n; }, 10000);
     }
     int StartCommands() const {
         int n = 0;
@@ -84,7 +84,7 @@ protected:
         return LastLinkFrame(SUB_DATA);
     }
     bool WorkerEnds() {
-        return kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }, 3000);
+        return kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }, 10000);
     }
 
     MainWindowHarness h;
