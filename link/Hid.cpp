@@ -1,7 +1,7 @@
 #include "link/Hid.h"
 
 #include "link/LinkProtocol.h"
-#include "link/UniqueEvent.h"
+#include "link/UniqueKernelHandle.h"
 
 #include <dbt.h>
 
@@ -274,7 +274,7 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
         return HID_READ_NOT_OPEN;
     }
     const DWORD timeout = m_nReadTimeout.load();
-    UniqueEvent event = UniqueEvent::CreateManualReset();
+    UniqueKernelHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); // manual reset
     if (!event.Valid()) {
         return HID_READ_FAILED;
     }

@@ -1,6 +1,6 @@
 #include "sim/WholeFile.h"
 
-#include "sim/UniqueKernelHandle.h"
+#include "link/UniqueKernelHandle.h"
 
 #include <algorithm>
 

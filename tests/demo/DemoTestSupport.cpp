@@ -1,5 +1,7 @@
 #include "DemoTestSupport.h"
 
+#include "support/ReceiverFrames.h"
+
 #include "support/WinTest.h"
 
 #include <algorithm>
@@ -108,17 +110,7 @@ Bytes SmallImage() {
 }
 
 Bytes DemoLinkTest::Request(std::uint32_t offset) {
-    return {0x00,
-            0x16,
-            0x07,
-            0x00,
-            0x14,
-            0x04,
-            0x00,
-            static_cast<std::uint8_t>(offset),
-            static_cast<std::uint8_t>(offset >> 8),
-            0x00,
-            0x00};
+    return kxtest::DataRequestFrame(offset);
 }
 
 Bytes DemoLinkTest::SendImage(const Bytes& file) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "link/LinkFixture.h"
-#include "sim/UniqueKernelHandle.h"
+#include "link/UniqueKernelHandle.h"
 
 #include <windows.h>
 

@@ -1,5 +1,6 @@
 // Reading and writing reports: time-outs, failures, removal and replaced handles.
 #include "LinkFixture.h"
+#include "support/ReceiverFrames.h"
 
 #include <atomic>
 #include <cstring>
@@ -7,7 +8,7 @@
 
 namespace {
 
-const Bytes kVersionFrame = {0x00, 0x16, 0x07, 0x00, 0x04, 0x04, 0x00, 0x86, 0x00, 0x00, 0x00};
+const Bytes kVersionFrame = kxtest::VersionFrame(0x86);
 
 TEST_F(LinkTest, ReadAndWriteBeforeOpeningFailAtOnce) {
     sim.Plug(1);

@@ -1,6 +1,7 @@
 // The simulated receiver's side of the protocol, driven through the link as the update
 // logic drives it.
 #include "LinkFixture.h"
+#include "support/ReceiverFrames.h"
 
 #include <dbt.h>
 
@@ -8,20 +9,10 @@
 
 namespace {
 
-const Bytes kReady = {0x00, 0x19, 0x01, 0x00, 0x00};
+const Bytes kReady = kxtest::ReadyFrame();
 
 Bytes Request(std::uint32_t offset) {
-    return {0x00,
-            0x16,
-            0x07,
-            0x00,
-            0x14,
-            0x04,
-            0x00,
-            static_cast<std::uint8_t>(offset),
-            static_cast<std::uint8_t>(offset >> 8),
-            0x00,
-            0x00};
+    return kxtest::DataRequestFrame(offset);
 }
 
 // An image file: version 1.35 beta 3, DataLength 100, and 128 data bytes.

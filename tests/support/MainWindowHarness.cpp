@@ -11,26 +11,6 @@ namespace kxtest {
 namespace {
 class CHarnessApp : public CWinApp {};
 
-// Top-level windows owned by `owner`, visible, matching `want`.
-HWND FindOwned(HWND owner, bool (*want)(HWND)) {
-    struct Search {
-        HWND owner;
-        bool (*want)(HWND);
-        HWND found;
-    } search{owner, want, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            if (GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd) && s->want(hwnd)) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 bool IsPrompt(HWND hwnd) {
     return GetDlgItem(hwnd, IDC_PROMPT_TEXT) != nullptr;
 }
@@ -121,7 +101,7 @@ bool MainWindowHarness::WaitClosed(DWORD timeoutMs) {
 }
 
 HWND MainWindowHarness::CurrentPrompt() const {
-    return FindOwned(m_hWnd, IsPrompt);
+    return FindOwnedWindow(m_hWnd, IsPrompt);
 }
 
 HWND MainWindowHarness::WaitForPrompt(DWORD timeoutMs) const {
@@ -159,7 +139,7 @@ Pixels MainWindowHarness::CaptureWithPrompt() const {
 
 HWND MainWindowHarness::WaitForChooser(DWORD timeoutMs) const {
     HWND chooser = nullptr;
-    WaitFor([&] { return (chooser = FindOwned(m_hWnd, IsChooser)) != nullptr; }, timeoutMs);
+    WaitFor([&] { return (chooser = FindOwnedWindow(m_hWnd, IsChooser)) != nullptr; }, timeoutMs);
     return chooser;
 }
 

@@ -70,6 +70,26 @@ HWND WaitForTopWindow(const wchar_t* title, const wchar_t* className, DWORD thre
     return found;
 }
 
+HWND FindOwnedWindow(HWND owner, const std::function<bool(HWND)>& match) {
+    struct Search {
+        HWND owner;
+        const std::function<bool(HWND)>* match;
+        HWND found;
+    } search{owner, &match, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            if (GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd) &&
+                (*s->match)(hwnd)) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND FindControl(HWND parent, int id) {
     return parent ? GetDlgItem(parent, id) : nullptr;
 }

@@ -27,6 +27,9 @@ HWND FindTopWindow(const wchar_t* title, const wchar_t* className = nullptr, DWO
 HWND WaitForTopWindow(const wchar_t* title, const wchar_t* className = nullptr, DWORD threadId = 0,
                       DWORD timeoutMs = 5000);
 
+// A visible top-level window owned by `owner` for which match() is true, or null.
+HWND FindOwnedWindow(HWND owner, const std::function<bool(HWND)>& match);
+
 // A direct child control by id, or null.
 HWND FindControl(HWND parent, int id);
 

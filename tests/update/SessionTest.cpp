@@ -2,6 +2,7 @@
 // its replies one at a time, so every block, count, progress position and prompt can be
 // checked as it happens.
 #include "support/MainWindowHarness.h"
+#include "support/ReceiverFrames.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +14,12 @@
 
 namespace {
 
-using Frame = std::vector<std::uint8_t>;
+using kxtest::Frame;
 using kxtest::MainWindowHarness;
 
-const Frame kReady{0x00, REPLY_READY, 0x01, 0x00, 0x00};
-const Frame kDataRequest{0x00, FRAME_LINK, 0x07, 0x00, SUB_DATA_REQUEST, 0x04, 0x00, 0, 0, 0, 0};
-
-Frame VersionReply(std::uint32_t v) {
-    return {0x00,
-            FRAME_LINK,
-            0x07,
-            0x00,
-            SUB_VERSION,
-            0x04,
-            0x00,
-            static_cast<std::uint8_t>(v),
-            static_cast<std::uint8_t>(v >> 8),
-            static_cast<std::uint8_t>(v >> 16),
-            static_cast<std::uint8_t>(v >> 24)};
-}
+const Frame kReady = kxtest::ReadyFrame();
+const Frame kDataRequest = kxtest::DataRequestFrame();
+using kxtest::VersionFrame;
 
 class SessionTest : public testing::Test {
 protected:
@@ -210,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(BothCodes, FailureCodeTest, testing::Values(SUB_FAILURE
 TEST_F(SessionTest, CancellingTheChooserOrTheConfirmationSendsNothing) {
     const std::wstring path = kxtest::TempPath(L"declined.dat");
     kxtest::WriteImage(path, 0x86, 64, 64);
-    h.sim.SendFrame(VersionReply(0x86));
+    h.sim.SendFrame(VersionFrame(0x86));
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
 
     h.ClickUpdate();
@@ -308,11 +296,11 @@ TEST_F(SessionTest, ListenWorkerPollsASilentReceiverAndEndsOnTheVersionReply) {
     EXPECT_LE(perSecond, 7);
     EXPECT_TRUE(h.Dialog()->IsWorkerRunning());
 
-    h.sim.SendFrame(VersionReply(kListenMarker)); // a version word equal to the marker
+    h.sim.SendFrame(VersionFrame(kListenMarker)); // a version word equal to the marker
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V231.30  Beta90"; }));
     EXPECT_TRUE(h.Dialog()->IsWorkerRunning()); // keeps listening
 
-    h.sim.SendFrame(VersionReply(0xFFFFFFFF));
+    h.sim.SendFrame(VersionFrame(0xFFFFFFFF));
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"?"; }));
     EXPECT_TRUE(WorkerEnds());
 }

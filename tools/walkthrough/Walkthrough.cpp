@@ -42,26 +42,12 @@ void Screenshot(const std::wstring& name, HWND window = nullptr) {
     px.SaveBmp(g_OutDir + L"\\" + file + name + L".bmp");
 }
 
-// Top-level windows owned by the main window: the prompt (it has the prompt's text
-// control) or the file chooser.
+// The prompt over the main window (it has the prompt's text control), or the file
+// chooser (any other window the main window owns).
 HWND OwnedWindow(bool prompt) {
-    struct Search {
-        bool prompt;
-        HWND found;
-    } search{prompt, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            if (GetWindow(hwnd, GW_OWNER) != g_hMain || !IsWindowVisible(hwnd))
-                return TRUE;
-            if ((GetDlgItem(hwnd, IDC_PROMPT_TEXT) != nullptr) == s->prompt) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return kxtest::FindOwnedWindow(g_hMain, [prompt](HWND hwnd) {
+        return (GetDlgItem(hwnd, IDC_PROMPT_TEXT) != nullptr) == prompt;
+    });
 }
 
 HWND WaitForOwned(bool prompt) {

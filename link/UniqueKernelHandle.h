@@ -1,4 +1,4 @@
-// Owner of one kernel object handle: a file, a pipe end, a process or a thread.
+// Owner of one kernel object handle: an event, a file, a pipe end, a process or a thread.
 #pragma once
 
 #include <windows.h>
