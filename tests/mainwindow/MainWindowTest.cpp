@@ -262,6 +262,13 @@ TEST(MainWindow, CloseButtonAsksDuringAnUpdateAndCancelKeepsItRunning) {
     EXPECT_TRUE(h.WaitClosed(5000));
 }
 
+TEST(MainWindow, MinimiseButtonMinimisesTheCaptionlessWindow) {
+    MainWindowHarness h;
+    ASSERT_NE(h.Start(), nullptr);
+    kxtest::ClickControl(h.Window(), IDC_BTN_MINIMIZE);
+    EXPECT_TRUE(kxtest::WaitFor([&] { return IsIconic(h.Window()) != FALSE; }));
+}
+
 TEST(MainWindow, CloseButtonWithoutAnUpdateClosesAtOnce) {
     MainWindowHarness h;
     ASSERT_NE(h.Start(), nullptr);
