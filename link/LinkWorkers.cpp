@@ -19,7 +19,7 @@ PassResult ReceiveOnce(CUpdateDlg* window) {
         window->DispatchReply(&g_RxReport[1], g_RxReport[0]);
         return PassResult::Continue;
     }
-    if (result == HID_READ_DEVICE_GONE || hid.DeviceGone())
+    if (result == HID_READ_DEVICE_GONE || hid.DeviceGone() || window->ReceiverRemoved())
         return PassResult::DeviceGone;
     SendShortCommand(CMD_POLL, 0);
     return PassResult::Continue;
@@ -83,6 +83,7 @@ void CUpdateDlg::LaunchWorker(unsigned (*body)(), bool isUpdate) {
     if (m_Worker.joinable())
         m_Worker.join(); // the previous worker has ended (IsWorkerRunning is false)
     m_bStopWorker = false;
+    m_bReceiverRemoved = false;
     m_bUpdateRunning = isUpdate;
     m_bWorkerRunning = true;
     m_Worker = std::thread([this, body] {

@@ -273,6 +273,10 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
         }
         break;
     case DBT_DEVICEREMOVECOMPLETE:
+        // A worker may not notice itself: with no receiver found, reads and writes no
+        // longer reach the device file at all.
+        if (!found)
+            m_bReceiverRemoved = true;
         if (!found && lastMode == 1) {
             EnableUpdateButton(false);
             SetConnected(false);

@@ -54,6 +54,9 @@ public:
     // The running worker is asked to leave its loop (the window is going, or an update
     // replaces the listen worker).
     bool WorkerStopRequested() const { return m_bStopWorker; }
+    // The receiver the running worker talks to has been removed (a removal notification
+    // after which no receiver was found).
+    bool ReceiverRemoved() const { return m_bReceiverRemoved; }
 
     // Update session: every frame the workers receive comes in here.
     void DispatchReply(const BYTE* frame, USHORT count);
@@ -134,6 +137,7 @@ protected:
     std::atomic<bool> m_bWorkerRunning{false};
     std::atomic<bool> m_bUpdateRunning{false}; // the running worker is the update worker
     std::atomic<bool> m_bStopWorker{false};
+    std::atomic<bool> m_bReceiverRemoved{false};
     std::atomic<DWORD> m_nWorkerThreadId{0};
     bool m_bListenPending = false; // a receiver arrived while a worker ran (window's thread)
 };

@@ -101,7 +101,7 @@ TEST_F(SessionTest, DataLengthOneHundredGoesAsFourBlocksAndTheFifthRequestFinish
               (Frame{0x00, 0x03, 0x00, 0x86, 0x11, 0x22, 0x33, 0x44, 0x00, 0x00, 0x00, 0x64}));
     EXPECT_EQ(Frame(header.begin() + 23, header.end()),
               Frame(file.begin() + 16, file.begin() + 28));
-    EXPECT_EQ(h.Dialog()->m_Hid.ReadTimeout(), 10u);
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.Dialog()->m_Hid.ReadTimeout() == 10u; }));
     EXPECT_EQ(g_nUpdateState.load(), STATE_HEADER_SENT);
 
     // 128 goes to the bar as it is; the platform's control keeps its position within
@@ -114,7 +114,9 @@ TEST_F(SessionTest, DataLengthOneHundredGoesAsFourBlocksAndTheFifthRequestFinish
             << "block " << block + 1;
         EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() == expectedProgress[block]; }))
             << "block " << block + 1 << " shows " << h.ProgressPos();
-        EXPECT_EQ(g_nUpdateState.load(), block < 3 ? STATE_SENDING : STATE_DATA_DONE);
+        const int state = block < 3 ? STATE_SENDING : STATE_DATA_DONE;
+        EXPECT_TRUE(kxtest::WaitFor([&] { return g_nUpdateState == state; }))
+            << "block " << block + 1 << " leaves state " << g_nUpdateState;
         EXPECT_FALSE(h.UpdateButtonEnabled());
     }
 
@@ -137,7 +139,7 @@ TEST_F(SessionTest, ThirtyTwoByteImageEndsWithAnEmptyBlock) {
     const Frame empty = RequestBlock();
     EXPECT_EQ(empty, (Frame{0x00, 0x16, 0x01, 0x00, 0x00}));
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() == 100; }));
-    EXPECT_EQ(g_nUpdateState.load(), STATE_DATA_DONE);
+    EXPECT_TRUE(kxtest::WaitFor([&] { return g_nUpdateState == STATE_DATA_DONE; }));
     h.sim.SendFrame(kDataRequest);
     EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware upgraded successful!");
 }
