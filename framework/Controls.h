@@ -27,12 +27,9 @@ public:
     BOOL Create(const wchar_t* caption, DWORD style, const RECT& rect, CWnd* pParent, UINT id);
 };
 
-// The platform progress bar: range and position through its own messages.
+// The platform progress bar: position and range through its own messages.
 class CProgressCtrl : public CWnd {
 public:
-    void SetRange(int lower, int upper) {
-        SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
-    }
     void GetRange(int& lower, int& upper) const;
     int SetPos(int pos) {
         return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos)));

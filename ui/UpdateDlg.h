@@ -93,7 +93,7 @@ protected:
     // Session helpers (update/UpdateSession.cpp).
     void OnDataRequest();
     void SetVersionText(const std::wstring& text);
-    void SetProgress(int pos) { m_Progress.SendMessage(PBM_SETPOS, static_cast<WPARAM>(pos)); }
+    void SetProgress(int pos) { m_Progress.SetPos(pos); }
     void ResetSession();
 
     // Worker helpers (link/LinkWorkers.cpp).

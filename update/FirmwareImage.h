@@ -8,9 +8,10 @@
 #include <string>
 
 #include "link/FirmwareHeader.h"
+#include "link/LinkProtocol.h"
 
-constexpr long kFirmwareDataOffset = 28; // the image data follows the header
-constexpr int BLOCK_SIZE = 32;           // image bytes read and sent per data request
+constexpr long kFirmwareDataOffset = IMAGE_HEADER_SIZE; // the image data follows the header
+constexpr int BLOCK_SIZE = IMAGE_BLOCK_SIZE; // image bytes read and sent per data request
 
 // Why an image file cannot be used.
 enum class ImageCheck {
