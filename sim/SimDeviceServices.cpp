@@ -2,7 +2,6 @@
 // link enumerates, opens, reads, writes and registers for notifications.
 #include "sim/SimReceiver.h"
 
-#include "link/LinkProtocol.h"
 #include "sim/SimSystem.h"
 
 #include <dbt.h>
@@ -190,6 +189,7 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
         return error.Fail(ERROR_INVALID_PARAMETER);
     }
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::vector<SimFirmware::Action> actions;
     if (file->Device == kReceiver) {
         m_Writes.push_back({std::vector<std::uint8_t>(bytes, bytes + size), false});
         if (ReceiverFileGone(*file)) {
@@ -198,8 +198,8 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
         if (Fails(m_nWriteFailures)) {
             return error.Fail(ERROR_GEN_FAILURE);
         }
-        const std::uint8_t reportId = m_nMode == 2 ? REPORT_ID_MODE2 : REPORT_ID_MODE1;
-        if (size != static_cast<DWORD>(ReportLength(kReceiver)) || bytes[0] != reportId) {
+        // Only a report of the mode's length and number reaches the receiver.
+        if (!m_Firmware.OnOutputReport(bytes, size, &actions)) {
             return error.Fail(ERROR_INVALID_PARAMETER);
         }
         m_Writes.back().Accepted = true;
@@ -216,9 +216,7 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
             ::SetEvent(overlapped->hEvent);
         }
     }
-    if (file->Device == kReceiver) {
-        ApplyLocked(m_Firmware.OnOutputPayload(bytes + 1, size - 1));
-    }
+    ApplyLocked(actions);
     return TRUE;
 }
 

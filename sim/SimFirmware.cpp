@@ -2,6 +2,7 @@
 
 #include "link/LinkProtocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -48,6 +49,34 @@ void SimFirmware::Boot(int mode) {
     m_Phase = Phase::Idle;
     m_Pending.clear();
     m_nRequests = 0;
+}
+
+int SimFirmware::ReportLength() const {
+    return m_nMode == 2 ? REPORT_LENGTH_MODE2 : REPORT_LENGTH_MODE1;
+}
+
+std::uint8_t SimFirmware::ReportNumber() const {
+    return m_nMode == 2 ? REPORT_ID_MODE2 : REPORT_ID_MODE1;
+}
+
+std::vector<std::uint8_t> SimFirmware::InputReport(const std::vector<std::uint8_t>& frame) const {
+    const std::size_t length = static_cast<std::size_t>(ReportLength());
+    std::vector<std::uint8_t> report(length, 0);
+    report[0] = ReportNumber();
+    const std::size_t n = std::min(frame.size(), length - 2);
+    report[1] = static_cast<std::uint8_t>(n);
+    std::copy(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n), report.begin() + 2);
+    return report;
+}
+
+bool SimFirmware::OnOutputReport(const std::uint8_t* report, std::size_t size,
+                                 std::vector<Action>* actions) {
+    if (!report || size != static_cast<std::size_t>(ReportLength()) ||
+        report[0] != ReportNumber()) {
+        return false;
+    }
+    *actions = OnOutputPayload(report + 1, size - 1);
+    return true;
 }
 
 std::vector<SimFirmware::Action> SimFirmware::OnOutputPayload(const std::uint8_t* payload,

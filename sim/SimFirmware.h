@@ -1,6 +1,7 @@
 // The simulated receiver's firmware: its side of the link protocol.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -31,11 +32,13 @@ struct SimFirmwareOptions {
 };
 
 // SimFirmware is the receiver's protocol engine, free of any device plumbing: it takes
-// the payload of each output report written to it (count byte and frame bytes),
-// reassembles frames that arrive in pieces, and answers with actions for the device to
-// carry out: frames to send back, a reboot into mode 1 after the image has been
-// received or a mode switch requested, leaving the bus, and the end of an update. A
-// mode-2 receiver only understands CMD_SWITCH_MODE. Not thread-safe; its owner locks.
+// each output report written to it, reassembles frames that arrive in pieces, and
+// answers with actions for the device to carry out: frames to send back, a reboot into
+// mode 1 after the image has been received or a mode switch requested, leaving the bus,
+// and the end of an update. A mode-2 receiver only understands CMD_SWITCH_MODE. It also
+// owns the report layout of its mode, so every transport that carries it (the device
+// seam's simulated receiver, the virtual receiver on Linux's uhid) frames reports the
+// same way. Not thread-safe; its owner locks.
 class SimFirmware {
 public:
     enum class ActionKind { Send, Reboot, SwitchMode, Unplug, UpdateEnded };
@@ -49,7 +52,17 @@ public:
 
     // Starts afresh in this mode, as after power-up.
     void Boot(int mode);
-    std::vector<Action> OnOutputPayload(const std::uint8_t* payload, std::size_t size);
+    int Mode() const { return m_nMode; }
+
+    // Report layout of the mode, as the host's HID software sees it: the report-number
+    // byte first, then the payload (count byte and frame bytes), zero-padded.
+    int ReportLength() const;
+    std::uint8_t ReportNumber() const;
+    // The input report carrying frame (cut to what one report holds).
+    std::vector<std::uint8_t> InputReport(const std::vector<std::uint8_t>& frame) const;
+    // An output report as the host wrote it, report-number byte first. Only a report of
+    // the mode's length and number is taken: false for any other, which changes nothing.
+    bool OnOutputReport(const std::uint8_t* report, std::size_t size, std::vector<Action>* actions);
     // The receiver is leaving; true when that ends an update in progress.
     bool OnUnplugged();
 
@@ -64,6 +77,8 @@ public:
 private:
     enum class Phase { Idle, Ready, Receiving, AllReceived };
 
+    // The payload of an output report: its count byte and frame bytes.
+    std::vector<Action> OnOutputPayload(const std::uint8_t* payload, std::size_t size);
     void OnFrame(const std::vector<std::uint8_t>& frame, std::vector<Action>& actions);
     void OnLinkFrame(const std::vector<std::uint8_t>& frame, std::vector<Action>& actions);
     void Reply(std::vector<std::uint8_t> frame, std::vector<Action>& actions) const;

@@ -2,7 +2,6 @@
 #include "sim/SimReceiver.h"
 
 #include "link/Hid.h"
-#include "link/LinkProtocol.h"
 #include "sim/SimSystem.h"
 
 #include <dbt.h>
@@ -208,7 +207,7 @@ void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
             if (!m_bPresent) {
                 break;
             }
-            std::vector<std::uint8_t> report = InputReport(action.Frame);
+            std::vector<std::uint8_t> report = m_Firmware.InputReport(action.Frame);
             m_Scheduler.After(at, [this, instance, report] {
                 std::lock_guard<std::mutex> lock(m_Lock);
                 if (m_nInstance == instance) {
@@ -265,16 +264,6 @@ void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
     }
 }
 
-std::vector<std::uint8_t> SimReceiver::InputReport(const std::vector<std::uint8_t>& frame) const {
-    const int length = ReportLength(kReceiver);
-    std::vector<std::uint8_t> report(static_cast<std::size_t>(length), 0);
-    report[0] = m_nMode == 2 ? REPORT_ID_MODE2 : REPORT_ID_MODE1;
-    const std::size_t n = std::min<std::size_t>(frame.size(), static_cast<std::size_t>(length - 2));
-    report[1] = static_cast<std::uint8_t>(n);
-    std::copy(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n), report.begin() + 2);
-    return report;
-}
-
 void SimReceiver::DeliverLocked(const std::vector<std::uint8_t>& report) {
     for (auto& entry : m_Files) {
         OpenFile& file = entry.second;
@@ -317,7 +306,7 @@ void SimReceiver::CancelLocked(std::list<PendingRead>::iterator read) {
     read->Cancelling = true;
     const auto file = m_Files.find(read->File);
     if (!m_CancelFrame.empty() && file != m_Files.end() && file->second.Device == kReceiver) {
-        const std::vector<std::uint8_t> report = InputReport(m_CancelFrame);
+        const std::vector<std::uint8_t> report = m_Firmware.InputReport(m_CancelFrame);
         m_CancelFrame.clear();
         const DWORD n = std::min<DWORD>(read->Size, static_cast<DWORD>(report.size()));
         std::memcpy(read->Buffer, report.data(), n);
@@ -488,10 +477,7 @@ std::uint16_t SimReceiver::ReceiverProduct() const {
 }
 
 int SimReceiver::ReportLength(int device) const {
-    if (device != kReceiver) {
-        return kOtherReportLength;
-    }
-    return m_nMode == 2 ? REPORT_LENGTH_MODE2 : REPORT_LENGTH_MODE1;
+    return device == kReceiver ? m_Firmware.ReportLength() : kOtherReportLength;
 }
 
 SimReceiver::OpenFile* SimReceiver::FindFile(HANDLE file) {

@@ -172,7 +172,6 @@ private:
     std::wstring PathOf(int device) const;
     std::uint16_t ReceiverProduct() const;
     int ReportLength(int device) const;
-    std::vector<std::uint8_t> InputReport(const std::vector<std::uint8_t>& frame) const;
     OpenFile* FindFile(HANDLE file);
     bool ReceiverFileGone(const OpenFile& file) const;
     void DeliverLocked(const std::vector<std::uint8_t>& report);
