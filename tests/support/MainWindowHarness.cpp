@@ -10,16 +10,17 @@ namespace kxtest {
 
 namespace {
 class CHarnessApp : public CWinApp {};
+} // namespace
 
-bool IsPrompt(HWND hwnd) {
+bool IsPromptWindow(HWND hwnd) {
     return GetDlgItem(hwnd, IDC_PROMPT_TEXT) != nullptr;
 }
-bool IsChooser(HWND hwnd) {
+
+bool IsFileChooser(HWND hwnd) {
     wchar_t cls[64] = {};
     GetClassNameW(hwnd, cls, 64);
-    return lstrcmpW(cls, L"#32770") == 0 && !IsPrompt(hwnd);
+    return lstrcmpW(cls, L"#32770") == 0 && !IsPromptWindow(hwnd);
 }
-} // namespace
 
 std::vector<std::uint8_t> WriteImage(const std::wstring& path, std::uint32_t versionWord,
                                      std::uint32_t dataLength, std::uint32_t dataBytes,
@@ -101,7 +102,7 @@ bool MainWindowHarness::WaitClosed(DWORD timeoutMs) {
 }
 
 HWND MainWindowHarness::CurrentPrompt() const {
-    return FindOwnedWindow(m_hWnd, IsPrompt);
+    return FindOwnedWindow(m_hWnd, IsPromptWindow);
 }
 
 HWND MainWindowHarness::WaitForPrompt(DWORD timeoutMs) const {
@@ -139,7 +140,8 @@ Pixels MainWindowHarness::CaptureWithPrompt() const {
 
 HWND MainWindowHarness::WaitForChooser(DWORD timeoutMs) const {
     HWND chooser = nullptr;
-    WaitFor([&] { return (chooser = FindOwnedWindow(m_hWnd, IsChooser)) != nullptr; }, timeoutMs);
+    WaitFor([&] { return (chooser = FindOwnedWindow(m_hWnd, IsFileChooser)) != nullptr; },
+            timeoutMs);
     return chooser;
 }
 

@@ -28,6 +28,11 @@ std::vector<std::uint8_t> WriteImage(const std::wstring& path, std::uint32_t ver
 // A file path in the test's own temporary folder.
 std::wstring TempPath(const std::wstring& name);
 
+// Windows the tool opens over its main window: its prompt, and the platform's file
+// chooser.
+bool IsPromptWindow(HWND hwnd);
+bool IsFileChooser(HWND hwnd);
+
 class MainWindowHarness {
 public:
     MainWindowHarness();

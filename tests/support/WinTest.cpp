@@ -136,6 +136,13 @@ POINT CenterOf(HWND hwnd) {
     return {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
 }
 
+void ClickWithMouse(HWND control) {
+    const POINT at = CenterOf(control);
+    MouseMoveTo(at);
+    MouseLeftDown(at);
+    MouseLeftUp(at);
+}
+
 void PressKey(WORD vk) {
     INPUT in[2]{};
     in[0].type = in[1].type = INPUT_KEYBOARD;

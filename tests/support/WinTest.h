@@ -46,6 +46,8 @@ void MouseLeftDown(POINT screen);
 void MouseLeftUp(POINT screen);
 // Screen point at the centre of a window.
 POINT CenterOf(HWND hwnd);
+// Clicks a control with the real mouse: moves to its centre, presses, releases.
+void ClickWithMouse(HWND control);
 
 // Sends a key press and release through the system's input queue to the focus window.
 void PressKey(WORD vk);
