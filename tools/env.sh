@@ -8,10 +8,12 @@ KX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64 wine wine64 xvfb x11-utils g
 
 kx_say() { printf '%s\n' "$*" >&2; }
 
-# Installs the Debian packages that are missing; silent when all are present.
+# Installs the Debian packages that are missing (those given, else KX_PACKAGES); silent
+# when all are present.
 kx_ensure_packages() {
     local missing=() p
-    for p in "${KX_PACKAGES[@]}"; do
+    [ $# -gt 0 ] || set -- "${KX_PACKAGES[@]}"
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -74,9 +76,17 @@ kx_start_wine() {
     fi
     kx_wineserver -p >/dev/null 2>&1 || true
     KX_STARTED_WINESERVER=1
+    local restart=
     if ! kx_wine_desktop_is "${1:-real}"; then
-        # The desktop reads its mode when it starts: change it, then start Wine afresh.
         kx_wine_set_desktop "${1:-real}"
+        restart=1
+    fi
+    if ! kx_wine_reads_hidraw; then
+        kx_wine_read_hidraw
+        restart=1
+    fi
+    if [ -n "$restart" ]; then
+        # The desktop and the HID bus read their settings when they start: start Wine afresh.
         kx_wineserver -k >/dev/null 2>&1 || true
         kx_wineserver -w >/dev/null 2>&1 || true
         kx_wineserver -p >/dev/null 2>&1 || true
@@ -105,6 +115,21 @@ kx_wine_set_desktop() {
     else
         wine reg delete "$KX_DESKTOP_KEY" /v Desktop /f >/dev/null 2>&1 </dev/null
     fi
+    return 0
+}
+
+# Wine 8's HID bus reads hidraw devices (a receiver plugged into this machine, or the
+# virtual one of the real-stack test) only with its SDL bus switched off: with SDL on it
+# never starts its udev bus, whether or not SDL is installed. The README tells people
+# who run the tool under Wine to do the same.
+KX_WINEBUS_KEY='HKLM\System\CurrentControlSet\Services\winebus'
+
+kx_wine_reads_hidraw() {
+    wine reg query "$KX_WINEBUS_KEY" /v 'Enable SDL' 2>/dev/null </dev/null | grep -q 'REG_DWORD *0x0'
+}
+
+kx_wine_read_hidraw() {
+    wine reg add "$KX_WINEBUS_KEY" /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
     return 0
 }
 
