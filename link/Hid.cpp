@@ -30,8 +30,15 @@ int ReportLength(unsigned mode) {
     return mode == 2 ? REPORT_LENGTH_MODE2 : mode == 1 ? REPORT_LENGTH_MODE1 : 0;
 }
 
+// How the system refuses requests on the open files of a receiver that has been
+// removed. The HID class ends a read pending at the removal, and fails every later read
+// and write, with STATUS_DELETE_PENDING, which reaches the program as
+// ERROR_ACCESS_DENIED (observed on Wine's HID stack); other stacks say the device is not
+// connected. On files opened with the access their requests use, nothing else is
+// refused as access denied.
 bool MeansDeviceGone(DWORD error) {
-    return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST;
+    return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST ||
+           error == ERROR_ACCESS_DENIED;
 }
 
 // The variable-length detail record of one interface, sized by the system's answer and
