@@ -30,7 +30,7 @@ BOOLEAN SimReceiver::HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attribut
     }
     if (file->Device == kReceiver) {
         if (ReceiverFileGone(*file)) {
-            return static_cast<BOOLEAN>(error.Fail(ERROR_DEVICE_NOT_CONNECTED));
+            return static_cast<BOOLEAN>(error.Fail(RemovedError()));
         }
         attributes->VendorID = m_nVendor;
         attributes->ProductID = ReceiverProduct();
@@ -193,7 +193,7 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
     if (file->Device == kReceiver) {
         m_Writes.push_back({std::vector<std::uint8_t>(bytes, bytes + size), false});
         if (ReceiverFileGone(*file)) {
-            return error.Fail(ERROR_DEVICE_NOT_CONNECTED);
+            return error.Fail(RemovedError());
         }
         if (Fails(m_nWriteFailures)) {
             return error.Fail(ERROR_GEN_FAILURE);
@@ -232,7 +232,7 @@ BOOL SimReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD rea
         return error.Fail(ERROR_ACCESS_DENIED);
     }
     if (ReceiverFileGone(*file)) {
-        return error.Fail(ERROR_DEVICE_NOT_CONNECTED);
+        return error.Fail(RemovedError());
     }
     // The simulated devices are read with overlapped requests only.
     if (!file->Overlapped || !overlapped || !buffer) {
@@ -333,6 +333,8 @@ BOOL SimReceiver::GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD t
         return error.Fail(ERROR_OPERATION_ABORTED);
     case kStatusDeviceNotConnected:
         return error.Fail(ERROR_DEVICE_NOT_CONNECTED);
+    case kStatusDeletePending:
+        return error.Fail(ERROR_ACCESS_DENIED);
     default:
         return error.Fail(ERROR_GEN_FAILURE);
     }

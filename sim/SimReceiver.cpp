@@ -97,6 +97,11 @@ void SimReceiver::AddOtherDevice(const SimOtherDevice& device) {
     m_Others.push_back(device);
 }
 
+void SimReceiver::SetRemovalError(RemovalError error) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_RemovalError = error;
+}
+
 void SimReceiver::FailDetailQueries(int times) {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_nDetailFailures = times;
@@ -170,13 +175,13 @@ void SimReceiver::UnplugLocked() {
     const std::wstring path = PathOf(kReceiver);
     m_bPresent = false;
     m_nInstance = 0;
-    // Reads pending on the receiver end with "device not connected"; what it had sent
+    // Reads pending on the receiver end as the removal makes them end; what it had sent
     // and nobody read is lost with it.
     for (auto read = m_Reads.begin(); read != m_Reads.end();) {
         const auto next = std::next(read);
         const auto file = m_Files.find(read->File);
         if (file != m_Files.end() && file->second.Device == kReceiver) {
-            CompleteLocked(read, kStatusDeviceNotConnected, 0);
+            CompleteLocked(read, RemovedStatus(), 0);
         }
         read = next;
     }
@@ -487,6 +492,16 @@ SimReceiver::OpenFile* SimReceiver::FindFile(HANDLE file) {
 
 bool SimReceiver::ReceiverFileGone(const OpenFile& file) const {
     return file.Device == kReceiver && file.Instance != m_nInstance;
+}
+
+ULONG_PTR SimReceiver::RemovedStatus() const {
+    return m_RemovalError == RemovalError::DeletePending ? kStatusDeletePending
+                                                         : kStatusDeviceNotConnected;
+}
+
+DWORD SimReceiver::RemovedError() const {
+    return m_RemovalError == RemovalError::DeletePending ? ERROR_ACCESS_DENIED
+                                                         : ERROR_DEVICE_NOT_CONNECTED;
 }
 
 bool SimReceiver::Fails(int& counter) {

@@ -46,6 +46,7 @@ struct SimWrite {
 //    CMD_SWITCH_MODE;
 //  - faults: failing detail queries, writes and reads, silence, failure sub-codes,
 //    leaving after N blocks, garbage and short frames, latency before each report;
+//  - requests on the files of a removed receiver fail as the HID class fails them;
 //  - records: every report written, the update's outcome and the image received.
 // Input reports are 64 bytes in mode 1 (report number 0x81) and 65 in mode 2 (report
 // number 0x00), each a count byte and a frame behind the report number, zero-padded.
@@ -71,6 +72,12 @@ public:
     void FailAtDataRequest(int n, std::uint8_t subCode); // 0: never
     void UnplugAfterBlocks(int n);                       // 0: never
     void AddOtherDevice(const SimOtherDevice& device);
+
+    // How requests on the open files of a removed receiver fail. The HID class refuses
+    // them as a device being deleted (STATUS_DELETE_PENDING, ERROR_ACCESS_DENIED to the
+    // program): the default, as on Wine's HID stack. The other way is "not connected".
+    enum class RemovalError { DeletePending, NotConnected };
+    void SetRemovalError(RemovalError error);
 
     // --- Faults of the system services (a count of -1 means every time).
     void FailDetailQueries(int times); // the receiver's interface detail query
@@ -183,6 +190,9 @@ private:
     void QueueNotification(bool arrival, const std::wstring& path);
     void Notify(bool arrival, const std::wstring& path);
     static bool Fails(int& counter);
+    // The completion status and the error of a request on a removed receiver's file.
+    ULONG_PTR RemovedStatus() const;
+    DWORD RemovedError() const;
 
     mutable std::mutex m_Lock;
     std::condition_variable m_ReadEnded;
@@ -196,6 +206,7 @@ private:
     DWORD m_nLatency = 0;
     DWORD m_nRebootTime = 100;
     DWORD m_nCancelLatency = 0;
+    RemovalError m_RemovalError = RemovalError::DeletePending;
     std::vector<std::uint8_t> m_CancelFrame;
     int m_nDetailFailures = 0;
     int m_nWriteFailures = 0;

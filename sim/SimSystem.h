@@ -15,6 +15,7 @@ constexpr ULONG_PTR kStatusSuccess = 0;
 constexpr ULONG_PTR kStatusPending = 0x103;
 constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 constexpr ULONG_PTR kStatusDeviceNotConnected = 0xC000009D;
+constexpr ULONG_PTR kStatusDeletePending = 0xC0000056;
 
 constexpr std::size_t kInputBuffers = 32; // reports a read handle holds while nobody reads
 constexpr int kOtherReportLength = 8;     // input and output reports of the other devices
