@@ -13,22 +13,19 @@
 // makes Wine trace the tool's own calls (WINEDEBUG) in the scenarios marked traced.
 #include <windows.h>
 
-#include <setupapi.h>
+#include <dbt.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <functional>
+#include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "ToolUnderTest.h"
+#include "Scenario.h"
 #include "app/Localization.h"
-#include "link/DeviceHandles.h"
+#include "link/Frames.h"
 #include "link/Hid.h"
-#include "res/resource.h"
 #include "sim/WholeFile.h"
-#include "support/MainWindowHarness.h"
 #include "support/WinTest.h"
 #include "update/FirmwareImage.h"
 
@@ -36,217 +33,6 @@ namespace {
 
 using Look = ToolUnderTest::Look;
 using kxtest::WaitFor;
-
-// The guest runs under software emulation: waits are generous, and only their time-outs
-// cost time.
-constexpr DWORD kStartMs = 60000;   // the tool's window appears
-constexpr DWORD kLookMs = 30000;    // a look follows the receiver's arrival or removal
-constexpr DWORD kStepMs = 20000;    // a window opens or closes after a click
-constexpr DWORD kUpdateMs = 240000; // a whole update of the release sample
-constexpr DWORD kSteadyMs = 5000;   // nothing more happens for this long
-constexpr DWORD kResponseMs = 2000; // the window answers a message
-constexpr DWORD kCloseMs = 20000;   // the process has ended after the close button
-
-// The version the receiver reports until it is updated: V1.34.
-constexpr std::uint32_t kReceiverVersion = 0x00000086;
-
-struct Setup {
-    std::wstring Tool;
-    std::wstring Control;
-    std::wstring Image;
-    std::wstring Received;
-    std::wstring Trace;
-};
-
-ULONGLONG g_Start = GetTickCount64();
-
-void Say(const std::wstring& text) {
-    wprintf(L"[%7.1f s] %ls\n", (GetTickCount64() - g_Start) / 1000.0, text.c_str());
-    fflush(stdout);
-}
-
-// A failed check: it ends the scenario with what failed.
-struct Failure {
-    std::wstring What;
-};
-
-void Check(bool ok, const std::wstring& what) {
-    if (!ok)
-        throw Failure{what};
-}
-
-// Whether the system lists the receiver's HID interface under this product number, as a
-// program starting now would find it.
-bool ReceiverListed(std::uint16_t product) {
-    wchar_t numbers[32];
-    swprintf(numbers, 32, L"vid_%04x&pid_%04x", kDeviceTable[0].VendorID, product);
-    DeviceApi& api = RealDeviceApi();
-    GUID hid{};
-    api.HidD_GetHidGuid(&hid);
-    UniqueDeviceInfoList set(api, api.SetupDiGetClassDevsW(&hid, nullptr, nullptr,
-                                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-    SP_DEVICE_INTERFACE_DATA iface{};
-    iface.cbSize = sizeof(iface);
-    for (DWORD i = 0;
-         set.Valid() && api.SetupDiEnumDeviceInterfaces(set.Get(), nullptr, &hid, i, &iface); ++i) {
-        std::vector<DWORD> words(512);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(words.data());
-        detail->cbSize = sizeof(*detail);
-        if (!api.SetupDiGetDeviceInterfaceDetailW(set.Get(), &iface, detail,
-                                                  static_cast<DWORD>(words.size() * sizeof(DWORD)),
-                                                  nullptr, nullptr))
-            continue;
-        std::wstring path = detail->DevicePath;
-        for (wchar_t& c : path)
-            c = static_cast<wchar_t>(towlower(c));
-        if (path.find(numbers) != std::wstring::npos)
-            return true;
-    }
-    return false;
-}
-
-// How a scenario finds the receiver when the tool starts.
-struct ReceiverSetup {
-    std::string Options; // of the receiver's restart command
-    int ListedInMode;    // wait until the system lists it in this mode; 0: do not wait
-};
-
-class Scenario {
-public:
-    Scenario(const Setup& setup, std::wstring label, bool traced)
-        : m_Setup(setup), m_Label(std::move(label)), m_bTraced(traced), m_Tool(setup.Tool) {}
-
-    const Setup& Config() const { return m_Setup; }
-    ToolUnderTest& Tool() { return m_Tool; }
-    static std::wstring VersionText() { return FormatVersionText(kReceiverVersion); }
-
-    void Shot(const std::wstring& step, HWND window = nullptr) {
-        m_Tool.Screenshot(L"realstack-" + m_Label + L"-" + step, window);
-    }
-
-    // Restarts the receiver as given, then starts the tool. The receiver is unplugged
-    // until the system no longer lists it, as a person would pull it out and put it
-    // back: Wine's HID bus does not see a device again that comes back within
-    // milliseconds.
-    void Begin(const ReceiverSetup& receiver) {
-        TellReceiver("unplug");
-        Check(WaitFor(
-                  [] {
-                      return !ReceiverListed(kDeviceTable[0].ProductID) &&
-                             !ReceiverListed(kDeviceTable[1].ProductID);
-                  },
-                  kLookMs),
-              L"the system still lists the receiver");
-        TellReceiver("restart --version " + std::to_string(kReceiverVersion) + " " +
-                     receiver.Options);
-        if (receiver.ListedInMode) {
-            const std::uint16_t product = kDeviceTable[receiver.ListedInMode - 1].ProductID;
-            Check(WaitFor([&] { return ReceiverListed(product); }, kLookMs),
-                  L"the system does not list the receiver");
-            Say(L"The system lists the receiver in mode " + std::to_wstring(receiver.ListedInMode));
-        }
-        // Only the tool is traced: the environment is read when its process starts.
-        SetEnvironmentVariableW(L"WINEDEBUG", m_bTraced ? m_Setup.Trace.c_str() : L"-all");
-        Say(L"Starting " + m_Setup.Tool);
-        Check(m_Tool.Start(kStartMs), L"the tool's window did not appear");
-    }
-
-    void ExpectLook(Look look, const std::wstring& version, const std::wstring& step) {
-        const bool connected = look == Look::Connected;
-        Check(m_Tool.WaitForLook(look, version, kLookMs),
-              connected ? L"the connected look with " + version + L" did not come"
-                        : L"the not-connected look did not come");
-        Say(connected ? L"Connected look, update button enabled, version " + version
-                      : L"Not-connected look, update button disabled, no version");
-        Shot(step);
-    }
-
-    // Tells the receiver what to do, and waits until it has done it.
-    void TellReceiver(const std::string& command) {
-        Say(L"Receiver: " + std::wstring(command.begin(), command.end()));
-        const std::wstring staged = m_Setup.Control + L".new";
-        const std::vector<std::uint8_t> bytes(command.begin(), command.end());
-        Check(WriteWholeFile(staged, bytes) == 0 &&
-                  MoveFileExW(staged.c_str(), m_Setup.Control.c_str(), MOVEFILE_REPLACE_EXISTING),
-              L"cannot write the receiver's command file");
-        Check(WaitFor(
-                  [&] {
-                      return GetFileAttributesW(m_Setup.Control.c_str()) == INVALID_FILE_ATTRIBUTES;
-                  },
-                  kStepMs),
-              L"the receiver did not take its command");
-    }
-
-    // Update, the file chooser with the image, the confirmation: the update is running.
-    void BeginUpdate() {
-        FirmwareHeader header{};
-        Check(ReadImageHeader(m_Setup.Image, &header) == ImageCheck::Ok,
-              L"the image " + m_Setup.Image + L" cannot be read");
-        DeleteFileW(m_Setup.Received.c_str());
-        Say(L"Clicking Update");
-        m_Tool.ClickUpdate();
-        HWND chooser = m_Tool.WaitForChooser(kStepMs);
-        Check(chooser != nullptr, L"the file chooser did not open");
-        Shot(L"chooser", chooser);
-        Say(L"Choosing " + m_Setup.Image);
-        kxtest::MainWindowHarness::ChooseFile(chooser, m_Setup.Image);
-        HWND confirm = m_Tool.WaitForPrompt(kStepMs);
-        Check(confirm != nullptr, L"no confirmation was asked");
-        const std::wstring question = ToolUnderTest::PromptText(confirm);
-        Say(L"Asked: " + question);
-        Check(question == FormatConfirmationText(header.VersionWord),
-              L"the confirmation does not name the image's version");
-        Shot(L"confirm");
-        Check(m_Tool.AnswerPrompt(confirm, IDC_BTN_OK, kStepMs), L"the confirmation did not close");
-        Check(!m_Tool.UpdateButtonEnabled(), L"the update button is enabled during the update");
-    }
-
-    // Follows the progress bar until a prompt ends the update; returns its text.
-    std::wstring AwaitOutcome(const std::wstring& step) {
-        int said = -1;
-        HWND outcome = nullptr;
-        WaitFor(
-            [&] {
-                const int pos = m_Tool.ProgressPos();
-                if (pos / 25 > said / 25) {
-                    said = pos;
-                    Say(L"Progress " + std::to_wstring(pos) + L" %");
-                }
-                return (outcome = m_Tool.CurrentPrompt()) != nullptr;
-            },
-            kUpdateMs);
-        Check(outcome != nullptr, L"the update did not end with a prompt");
-        const std::wstring text = ToolUnderTest::PromptText(outcome);
-        Say(L"Told: " + text);
-        Shot(step);
-        Check(m_Tool.AnswerPrompt(outcome, IDC_BTN_OK, kStepMs), L"the prompt did not close");
-        return text;
-    }
-
-    // Nothing hangs: the window answers, and the close button ends the process. After a
-    // failed update the tool still counts the update as running and asks whether to abort
-    // it; the person says OK.
-    void Close(bool afterFailedUpdate = false) {
-        Check(m_Tool.CurrentPrompt() == nullptr, L"a prompt is still open");
-        Check(m_Tool.Responds(kResponseMs), L"the window does not answer");
-        Say(L"Closing the tool");
-        m_Tool.ClickClose();
-        if (afterFailedUpdate) {
-            HWND question = m_Tool.WaitForPrompt(kStepMs);
-            Check(question != nullptr, L"the close button asked nothing");
-            Say(L"Asked: " + ToolUnderTest::PromptText(question) + L" -> OK");
-            Shot(L"abort-question");
-            m_Tool.AnswerPrompt(question, IDC_BTN_OK, kStepMs);
-        }
-        Check(m_Tool.WaitForExit(kCloseMs), L"the tool did not end after the close button");
-    }
-
-private:
-    Setup m_Setup;
-    std::wstring m_Label;
-    bool m_bTraced;
-    ToolUnderTest m_Tool;
-};
 
 // A receiver in mode 1 at start: the connected look and its version.
 void PresentInMode1(Scenario& s) {
@@ -334,6 +120,118 @@ void NotPermitted(Scenario& s) {
     s.Close();
 }
 
+// A hidden top-level window that counts the device-change notifications it is sent.
+class NotificationCounter {
+public:
+    NotificationCounter() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"KestrixRealStackNotifications";
+        RegisterClassW(&wc);
+        m_hWnd = CreateWindowW(wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               wc.hInstance, this);
+    }
+    ~NotificationCounter() { DestroyWindow(m_hWnd); }
+    NotificationCounter(const NotificationCounter&) = delete;
+    NotificationCounter& operator=(const NotificationCounter&) = delete;
+
+    HWND Window() const { return m_hWnd; }
+    int Count(WPARAM event) const {
+        const auto it = m_Counts.find(event);
+        return it == m_Counts.end() ? 0 : it->second;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE)
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(
+                                  reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        auto* self = reinterpret_cast<NotificationCounter*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (message == WM_DEVICECHANGE && self) {
+            ++self->m_Counts[wParam];
+            return TRUE;
+        }
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+
+    HWND m_hWnd = nullptr;
+    std::map<WPARAM, int> m_Counts;
+};
+
+// The link layer (CHid and the frame senders) on the real stack, without the window: the
+// search finds the receiver and registers for notifications, a version query is answered
+// with a report the read brings whole, a read with nothing to bring ends at its
+// time-out, and the receiver leaving while a read waits ends that read as "device gone",
+// fails the next write, and is notified, as is its coming back.
+void LinkOnRealStack(Scenario& s) {
+    s.RestartReceiver({"", 1});
+    NotificationCounter notifications;
+    CHid hid;
+    hid.m_hNotifyWnd = notifications.Window();
+    SetLinkHid(&hid);
+    struct Unlink {
+        ~Unlink() { SetLinkHid(nullptr); }
+    } unlink;
+
+    Check(hid.FindDevice() == 1 && g_nDeviceMode == 1, L"the search does not find it in mode 1");
+    Check(hid.OpenDevice() == 1, L"the receiver does not open");
+    Check(SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0) == 1, L"the version query was not written");
+    std::uint8_t reply[REPORT_LENGTH_MODE1 - 1] = {};
+    DWORD result = HID_READ_TIMEOUT;
+    for (int i = 0; i < 50 && result != HID_READ_OK; ++i)
+        result = hid.ReadHid(reply, sizeof(reply));
+    const std::uint8_t* frame = reply + 1;
+    Check(result == HID_READ_OK && frame[0] == 0x00 && frame[FRAME_TYPE_OFFSET] == FRAME_LINK &&
+              frame[FRAME_SUBCODE_OFFSET] == SUB_VERSION &&
+              (frame[7] | frame[8] << 8 | frame[9] << 16 | frame[10] << 24) == kReceiverVersion,
+          L"the version reply did not come whole");
+    Say(L"Version query written, version reply read");
+
+    const ULONGLONG quiet = GetTickCount64();
+    result = hid.ReadHid(reply, sizeof(reply));
+    const ULONGLONG quietMs = GetTickCount64() - quiet;
+    Say(L"A read with nothing to bring: result " + std::to_wstring(result) + L" after " +
+        std::to_wstring(quietMs) + L" ms (time-out " + std::to_wstring(hid.ReadTimeout()) +
+        L" ms)");
+    Check(result == HID_READ_TIMEOUT && quietMs + 20 >= hid.ReadTimeout(),
+          L"the read did not end at its time-out");
+
+    // The receiver leaves while a read waits for it.
+    hid.SetReadTimeout(20000);
+    ULONGLONG goneMs = 0;
+    std::atomic<bool> ended{false};
+    std::thread reader([&] {
+        const ULONGLONG started = GetTickCount64();
+        result = hid.ReadHid(reply, sizeof(reply));
+        goneMs = GetTickCount64() - started;
+        ended = true;
+    });
+    Sleep(500);
+    s.TellReceiver("unplug");
+    // Keep the notification window's messages flowing meanwhile.
+    WaitFor([&] { return ended.load(); }, 30000);
+    reader.join();
+    Say(L"A read waiting as the receiver left: result " + std::to_wstring(result) + L" after " +
+        std::to_wstring(goneMs) + L" ms");
+    Check(result == HID_READ_DEVICE_GONE && hid.DeviceGone(),
+          L"the waiting read did not end as device gone");
+    Check(SendShortCommand(CMD_POLL, 0) == 0, L"a write to the gone receiver counted as written");
+
+    s.TellReceiver("plug");
+    Check(WaitFor(
+              [&] {
+                  return notifications.Count(DBT_DEVICEREMOVECOMPLETE) > 0 &&
+                         notifications.Count(DBT_DEVICEARRIVAL) > 0;
+              },
+              kLookMs),
+          L"the removal and the arrival were not both notified");
+    Say(L"Notified: " + std::to_wstring(notifications.Count(DBT_DEVICEREMOVECOMPLETE)) +
+        L" removal, " + std::to_wstring(notifications.Count(DBT_DEVICEARRIVAL)) + L" arrival, " +
+        std::to_wstring(notifications.Count(DBT_DEVNODES_CHANGED)) + L" devnodes-changed");
+}
+
 struct ScenarioEntry {
     void (*Run)(Scenario&);
     bool Traced;
@@ -348,6 +246,7 @@ const std::map<std::wstring, ScenarioEntry>& Scenarios() {
         {L"unplug-update", {UnpluggedDuringUpdate, false}},
         {L"failure", {FailureReply, false}},
         {L"not-permitted", {NotPermitted, false}},
+        {L"link", {LinkOnRealStack, false}},
     };
     return scenarios;
 }

@@ -1,0 +1,89 @@
+// One scenario of the real-stack test in progress: the receiver, the tool, and the steps
+// a person takes with them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ToolUnderTest.h"
+
+// The guest runs under software emulation: waits are generous, and only their time-outs
+// cost time.
+constexpr DWORD kStartMs = 60000;   // the tool's window appears
+constexpr DWORD kLookMs = 30000;    // a look follows the receiver's arrival or removal
+constexpr DWORD kStepMs = 20000;    // a window opens or closes after a click
+constexpr DWORD kUpdateMs = 240000; // a whole update of the release sample
+constexpr DWORD kSteadyMs = 5000;   // nothing more happens for this long
+constexpr DWORD kResponseMs = 2000; // the window answers a message
+constexpr DWORD kCloseMs = 20000;   // the process has ended after the close button
+
+// The version the receiver reports until it is updated: V1.34.
+constexpr std::uint32_t kReceiverVersion = 0x00000086;
+
+// What every scenario is given: the tool, the receiver's control and received-image
+// files, the image to update with, and Wine's trace channels for a traced tool.
+struct Setup {
+    std::wstring Tool;
+    std::wstring Control;
+    std::wstring Image;
+    std::wstring Received;
+    std::wstring Trace;
+};
+
+// Prints one step, with the seconds since the program started.
+void Say(const std::wstring& text);
+
+// A failed check; it ends the scenario with what failed.
+struct Failure {
+    std::wstring What;
+};
+void Check(bool ok, const std::wstring& what);
+
+// Whether the system lists the receiver's HID interface under this product number, as a
+// program starting now would find it.
+bool ReceiverListed(std::uint16_t product);
+
+// How a scenario wants the receiver when the tool starts.
+struct ReceiverSetup {
+    std::string Options; // of the receiver's restart command
+    int ListedInMode;    // wait until the system lists it in this mode; 0: do not wait
+};
+
+// Scenario holds the tool of one scenario and the steps the scenarios share: restarting
+// the receiver and starting the tool, checking a look, commanding the receiver, an
+// update up to its outcome, and closing the tool. A step whose check fails throws
+// Failure; the tool, if still running, is ended when the Scenario goes.
+class Scenario {
+public:
+    Scenario(const Setup& setup, std::wstring label, bool traced)
+        : m_Setup(setup), m_Label(std::move(label)), m_bTraced(traced), m_Tool(setup.Tool) {}
+
+    const Setup& Config() const { return m_Setup; }
+    ToolUnderTest& Tool() { return m_Tool; }
+    static std::wstring VersionText();
+
+    void Shot(const std::wstring& step, HWND window = nullptr);
+    // Restarts the receiver as given; Begin then starts the tool.
+    void RestartReceiver(const ReceiverSetup& receiver);
+    void Begin(const ReceiverSetup& receiver);
+    void ExpectLook(ToolUnderTest::Look look, const std::wstring& version,
+                    const std::wstring& step);
+    // Tells the receiver what to do, and waits until it has done it.
+    void TellReceiver(const std::string& command);
+    // Update, the file chooser with the image, the confirmation: the update is running.
+    void BeginUpdate();
+    // Follows the progress bar until a prompt ends the update; returns its text.
+    std::wstring AwaitOutcome(const std::wstring& step);
+    // Nothing hangs: the window answers, and the close button ends the process. After a
+    // failed update the tool still counts the update as running and asks whether to
+    // abort it; the person says OK.
+    void Close(bool afterFailedUpdate = false);
+
+private:
+    Setup m_Setup;
+    std::wstring m_Label;
+    bool m_bTraced;
+    ToolUnderTest m_Tool;
+};
