@@ -387,6 +387,11 @@ int CHid::RegisterDeviceChange() {
     return notify ? 1 : 0;
 }
 
+void CHid::UnregisterDeviceChange() {
+    std::lock_guard<std::mutex> search(m_SearchLock);
+    m_hDevNotify.Reset();
+}
+
 std::wstring CHid::DevicePath() const {
     std::lock_guard<std::mutex> lock(m_Lock);
     return m_DevicePath;

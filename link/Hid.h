@@ -80,6 +80,8 @@ public:
     void SetReadTimeout(DWORD milliseconds);
     // Registers m_hNotifyWnd for HID interface arrivals and removals. 1 on success.
     int RegisterDeviceChange();
+    // Ends the registration, for a window that is going; it is not made again.
+    void UnregisterDeviceChange();
 
     // True once a read or write on the open handles has failed because the receiver has
     // been removed; a successful OpenDevice clears it.

@@ -149,9 +149,9 @@ void SimReceiver::HangWriteAt(int n) {
     m_nHangAtWrite = m_nReceiverWrites + static_cast<std::uint64_t>(n);
 }
 
-void SimReceiver::SetLatencySpikes(int percent, DWORD maxMs, std::uint32_t seed) {
+void SimReceiver::SetLatencySpikes(std::uint32_t perMillion, DWORD maxMs, std::uint32_t seed) {
     std::lock_guard<std::mutex> lock(m_Lock);
-    m_nSpikePercent = percent;
+    m_nSpikePerMillion = perMillion;
     m_nSpikeMaxMs = maxMs;
     m_nSpikeRandom = seed | 1;
 }
@@ -249,14 +249,14 @@ void SimReceiver::SendFrame(std::vector<std::uint8_t> frame) {
 
 // The delay before the receiver's next report: the latency, and now and then a spike.
 DWORD SimReceiver::NextReportDelayLocked() {
-    if (m_nSpikePercent <= 0 || m_nSpikeMaxMs == 0) {
+    if (m_nSpikePerMillion == 0 || m_nSpikeMaxMs == 0) {
         return m_nLatency;
     }
     const auto next = [this] {
         m_nSpikeRandom = m_nSpikeRandom * 1664525u + 1013904223u;
         return m_nSpikeRandom >> 8;
     };
-    if (next() % 100 >= static_cast<std::uint32_t>(m_nSpikePercent)) {
+    if (next() % 1000000 >= m_nSpikePerMillion) {
         return m_nLatency;
     }
     return m_nLatency + next() % (m_nSpikeMaxMs + 1);

@@ -88,9 +88,9 @@ public:
     // until it is cancelled; a cancelled report never reaches the receiver.
     void HangWriteAt(int n);
     void FailReads(int times); // ReadFile on the receiver fails at once
-    // Each report the receiver sends is held back, with this chance in percent, by a
+    // Each report the receiver sends is held back, with this chance in a million, by a
     // random time of up to maxMs on top of the reply latency (seeded, so a run replays).
-    void SetLatencySpikes(int percent, DWORD maxMs, std::uint32_t seed);
+    void SetLatencySpikes(std::uint32_t perMillion, DWORD maxMs, std::uint32_t seed);
     // Cancellation of a pending read completes this long after the cancel request.
     void SetCancelLatency(DWORD milliseconds);
     // The next cancelled read completes with this frame instead: it had just arrived.
@@ -223,7 +223,7 @@ private:
     std::uint64_t m_nFailFromWrite = 0;  // the writes numbered [from, until) fail
     std::uint64_t m_nFailUntilWrite = 0;
     std::uint64_t m_nHangAtWrite = 0; // the write of this number hangs; 0: none
-    int m_nSpikePercent = 0;
+    std::uint32_t m_nSpikePerMillion = 0;
     DWORD m_nSpikeMaxMs = 0;
     std::uint32_t m_nSpikeRandom = 1;
     int m_nReadFailures = 0;

@@ -398,8 +398,9 @@ void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
 
 void CUpdateDlg::OnDestroy() {
     KillTimer(kModeSwitchTimer);
-    // No worker may reach this window once it has gone.
+    // No worker may reach this window once it has gone, nor any notification.
     StopWorkers();
+    m_Hid.UnregisterDeviceChange();
     if (m_bShutdownBlocked)
         ::ShutdownBlockReasonDestroy(m_hWnd);
     Default();

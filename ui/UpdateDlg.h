@@ -57,7 +57,7 @@ public:
     bool IsUpdateRunning() const { return m_bUpdateRunning; }
     // The update running now, or the one that ran last, until the next starts (window's
     // thread; null before the first).
-    const CUpdateSession* Session() const { return m_pSession.get(); }
+    const CUpdateSession* Session() const { return m_pCurrentSession.load(); }
     // The reply deadline given to every session this window starts.
     void SetReplyDeadline(DWORD milliseconds) { m_nReplyDeadlineMs = milliseconds; }
 
@@ -121,6 +121,7 @@ protected:
 
     // Link workers (ui/UpdateDlgWorkers.cpp).
     std::unique_ptr<CUpdateSession> m_pSession;
+    std::atomic<const CUpdateSession*> m_pCurrentSession{nullptr}; // m_pSession, for any thread
     CVersionListener m_VersionListener{*this};
     std::atomic<DWORD> m_nReplyDeadlineMs{CUpdateSession::kReplyDeadlineMs};
     std::thread m_Worker;

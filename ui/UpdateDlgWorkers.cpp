@@ -25,8 +25,10 @@ void CUpdateDlg::StartUpdateThread() {
     if (!m_Hid.OpenDevice())
         return;
     EnableUpdateButton(false);
+    m_pCurrentSession = nullptr;
     m_pSession = std::make_unique<CUpdateSession>(m_Hid, *this);
     m_pSession->SetReplyDeadline(m_nReplyDeadlineMs);
+    m_pCurrentSession = m_pSession.get();
     CUpdateSession* session = m_pSession.get();
     LaunchWorker(
         [this, session] {

@@ -216,21 +216,6 @@ TEST(MainWindow, EnterEscapeTabArrowsAndF1DoNothing) {
     EXPECT_EQ(h.CurrentPrompt(), nullptr);
 }
 
-// Alt+F4 as the keyboard gives it, to the window in the foreground.
-void PressAltF4(HWND window) {
-    SetForegroundWindow(window);
-    kxtest::WaitFor([&] { return GetForegroundWindow() == window; }, 2000);
-    INPUT keys[4] = {};
-    const WORD sequence[4][2] = {
-        {VK_MENU, 0}, {VK_F4, 0}, {VK_F4, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
-    for (int i = 0; i < 4; ++i) {
-        keys[i].type = INPUT_KEYBOARD;
-        keys[i].ki.wVk = sequence[i][0];
-        keys[i].ki.dwFlags = sequence[i][1];
-    }
-    SendInput(4, keys, sizeof(INPUT));
-}
-
 TEST(MainWindow, EveryWayOfClosingDuringAnUpdateAsksTheSameQuestion) {
     MainWindowHarness h;
     StartSlowUpdate(h, L"close-during-update.dat");
@@ -238,7 +223,7 @@ TEST(MainWindow, EveryWayOfClosingDuringAnUpdateAsksTheSameQuestion) {
     const std::wstring question = L"\n   The new firmware is updating, will you abort it?   \n";
     const std::function<void()> ways[] = {
         [&] { kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE); },
-        [&] { PressAltF4(h.Window()); },
+        [&] { kxtest::PressAltF4(h.Window()); },
         // The taskbar's and the system menu's Close.
         [&] { PostMessageW(h.Window(), WM_SYSCOMMAND, SC_CLOSE, 0); },
         [&] { PostMessageW(h.Window(), WM_CLOSE, 0, 0); },

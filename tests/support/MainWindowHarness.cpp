@@ -57,7 +57,8 @@ std::wstring TempPath(const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
-MainWindowHarness::MainWindowHarness() : m_Seam(sim) {}
+MainWindowHarness::MainWindowHarness(WindowFactory makeWindow)
+    : m_Seam(sim), m_MakeWindow(std::move(makeWindow)) {}
 
 MainWindowHarness::~MainWindowHarness() {
     if (m_UiThread.joinable()) {
@@ -71,12 +72,11 @@ MainWindowHarness::~MainWindowHarness() {
 HWND MainWindowHarness::Start() {
     m_UiThread = std::thread([this] {
         CHarnessApp app;
-        CUpdateDlg dlg(nullptr);
-        app.m_pMainWnd = &dlg;
-        m_pDialog = &dlg;
-        m_Result = dlg.DoModal();
+        m_pWindow = m_MakeWindow ? m_MakeWindow() : std::make_unique<CUpdateDlg>(nullptr);
+        app.m_pMainWnd = m_pWindow.get();
+        m_pDialog = m_pWindow.get();
+        m_Result = m_pWindow->DoModal();
         app.m_pMainWnd = nullptr;
-        m_pDialog = nullptr;
         m_bEnded = true;
     });
     WaitFor(
