@@ -9,7 +9,9 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
     if (module || ::GetLastError() != ERROR_INVALID_PARAMETER)
         return module;
     // Windows 7 without its 2011 loader update does not know the flag: name the file in
-    // the system folder instead, and let its own imports be searched for from there.
+    // the system folder instead, and let its own imports be searched for from there. (A
+    // full path is not redirected by the manifest: that system takes comctl32.dll's
+    // functions from the system folder, while its windows still get the manifest's.)
     wchar_t folder[MAX_PATH];
     const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)

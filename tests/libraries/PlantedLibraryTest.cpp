@@ -33,7 +33,7 @@
 
 namespace {
 
-const wchar_t* const kPlanted[] = {L"comctl32.dll", L"hid.dll", L"setupapi.dll"};
+const std::vector<const wchar_t*> kPlanted = {L"comctl32.dll", L"hid.dll", L"setupapi.dll"};
 const wchar_t kMainWindowTitle[] = L"Kestrix OV Tools V1.0";
 
 // A copy of a program alone in a scratch folder under a name of its own, started there.
@@ -60,16 +60,19 @@ public:
         std::filesystem::copy_file(PlantedDir() / library, m_Folder.Path(library));
     }
 
-    // Starts the program with Wine's load order for these libraries (names without
-    // ".dll") set to `order`: "native,builtin", or "" for a library that cannot be loaded.
-    bool Start(std::initializer_list<const wchar_t*> libraries, const std::wstring& order) {
+    // Starts the program with Wine's load order for these libraries set to `order`:
+    // "native,builtin", or "" for a library that cannot be loaded at all.
+    bool Start(const std::vector<const wchar_t*>& libraries, const std::wstring& order) {
         HKEY key = nullptr;
         if (::RegCreateKeyExW(HKEY_CURRENT_USER, (m_SettingsKey + L"\\DllOverrides").c_str(), 0,
                               nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
             return false;
-        for (const wchar_t* library : libraries)
-            ::RegSetValueExW(key, library, 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
+        for (const wchar_t* library : libraries) {
+            const std::wstring module = std::filesystem::path(library).stem(); // no ".dll"
+            ::RegSetValueExW(key, module.c_str(), 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(order.c_str()),
                              static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
+        }
         ::RegCloseKey(key);
         std::wstring line = L"\"" + m_Program + L"\"";
         STARTUPINFOW startup{};
@@ -169,7 +172,7 @@ TEST(PlantedLibraries, AreTakenByAProgramThatImportsThemByName) {
     ProgramCopy probe(PlantedDir() / L"SearchProbe.exe");
     for (const wchar_t* library : kPlanted)
         probe.Plant(library);
-    ASSERT_TRUE(probe.Start({L"comctl32", L"hid", L"setupapi"}, L"native,builtin"));
+    ASSERT_TRUE(probe.Start(kPlanted, L"native,builtin"));
     EXPECT_EQ(probe.WaitForExit(10000), 0u);
     EXPECT_EQ(probe.Markers(),
               std::vector<std::wstring>({L"comctl32.dll", L"hid.dll", L"setupapi.dll"}));
@@ -181,7 +184,7 @@ TEST(PlantedLibraries, AreNotTakenByTheTool) {
         ProgramCopy tool(BinDir() / program);
         for (const wchar_t* library : kPlanted)
             tool.Plant(library);
-        ASSERT_TRUE(tool.Start({L"comctl32", L"hid", L"setupapi"}, L"native,builtin"));
+        ASSERT_TRUE(tool.Start(kPlanted, L"native,builtin"));
         const HWND window = tool.WaitForMainWindow();
         ASSERT_NE(window, nullptr) << "the program did not start";
         if (program == std::wstring(L"KestrixUpdater.exe")) {
@@ -199,16 +202,15 @@ TEST(PlantedLibraries, AreNotTakenByTheTool) {
 }
 
 TEST(MissingLibraries, LeaveTheToolNotConnected) {
-    const std::initializer_list<const wchar_t*> cases[] = {
-        {L"hid"}, {L"setupapi"}, {L"hid", L"setupapi"}};
+    const std::vector<const wchar_t*> cases[] = {
+        {L"hid.dll"}, {L"setupapi.dll"}, {L"hid.dll", L"setupapi.dll"}};
     for (const auto& missing : cases) {
         ProgramCopy tool(BinDir() / L"KestrixUpdater.exe");
         ASSERT_TRUE(tool.Start(missing, L""));
         const HWND window = tool.WaitForMainWindow();
         ASSERT_NE(window, nullptr) << "the tool did not start";
         for (const wchar_t* library : missing)
-            EXPECT_EQ(tool.LoadedFrom((std::wstring(library) + L".dll").c_str()), L"")
-                << library << " was loaded after all";
+            EXPECT_EQ(tool.LoadedFrom(library), L"") << library << " was loaded after all";
         EXPECT_TRUE(ShowsNotConnected(window, L"missing_libraries_not_connected"));
         EXPECT_EQ(tool.Close(window), 0u);
     }
