@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/LinkProtocol.h"
+#include "support/ReceiverFrames.h"
 #include "res/resource.h"
 #include "ui/UpdateDlg.h"
 
@@ -175,15 +176,7 @@ std::wstring MainWindowHarness::VersionText() const {
 }
 
 std::vector<std::vector<std::uint8_t>> MainWindowHarness::FramesWritten() const {
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (const auto& report : sim.AcceptedReports()) {
-        if (report.size() < 2)
-            continue;
-        const size_t count = report[1];
-        frames.emplace_back(report.begin() + 2,
-                            report.begin() + 2 + std::min(count, report.size() - 2));
-    }
-    return frames;
+    return FramesInReports(sim.AcceptedReports());
 }
 
 int MainWindowHarness::LinkFramesWritten(std::uint8_t sub) const {
