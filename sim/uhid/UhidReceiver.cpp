@@ -304,7 +304,8 @@ private:
     void Apply(const SimFirmware::Action& action) {
         switch (action.Kind) {
         case SimFirmware::ActionKind::Send:
-            Send(action.Frame);
+        case SimFirmware::ActionKind::SendRaw:
+            Send(action);
             break;
         case SimFirmware::ActionKind::UpdateEnded:
             UpdateEnded();
@@ -326,8 +327,8 @@ private:
         }
     }
 
-    void Send(const std::vector<std::uint8_t>& frame) {
-        std::vector<std::uint8_t> report = m_Firmware.InputReport(frame);
+    void Send(const SimFirmware::Action& action) {
+        std::vector<std::uint8_t> report = m_Firmware.InputReport(action);
         // An unnumbered report travels without the report-number byte; the host's HID
         // software puts a 0x00 in front of it again.
         if (m_Firmware.Mode() == 2) {

@@ -63,8 +63,9 @@ void Replugged(Scenario& s) {
 // A whole update: the success prompt, the receiver's copy byte for byte, and the new
 // version once the receiver has rebooted.
 void WholeUpdate(Scenario& s) {
-    FirmwareHeader header{};
-    Check(ReadImageHeader(s.Config().Image, &header) == ImageCheck::Ok, L"no image");
+    FirmwareImage image;
+    Check(LoadFirmwareImage(s.Config().Image, &image) == ImageCheck::Ok, L"no image");
+    const FirmwareHeader& header = image.Header;
     s.Begin({"", 1});
     s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
     s.BeginUpdate();

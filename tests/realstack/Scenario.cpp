@@ -120,9 +120,10 @@ void Scenario::TellReceiver(const std::string& command) {
 }
 
 void Scenario::BeginUpdate() {
-    FirmwareHeader header{};
-    Check(ReadImageHeader(m_Setup.Image, &header) == ImageCheck::Ok,
+    FirmwareImage image;
+    Check(LoadFirmwareImage(m_Setup.Image, &image) == ImageCheck::Ok,
           L"the image " + m_Setup.Image + L" cannot be read");
+    const FirmwareHeader& header = image.Header;
     DeleteFileW(m_Setup.Received.c_str());
     Say(L"Clicking Update");
     m_Tool.ClickUpdate();

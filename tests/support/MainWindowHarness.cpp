@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/LinkProtocol.h"
+#include "support/ReceiverFrames.h"
 #include "res/resource.h"
 #include "ui/UpdateDlg.h"
 
@@ -57,7 +58,8 @@ std::wstring TempPath(const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
-MainWindowHarness::MainWindowHarness() : m_Seam(sim) {}
+MainWindowHarness::MainWindowHarness(WindowFactory makeWindow)
+    : m_Seam(sim), m_MakeWindow(std::move(makeWindow)) {}
 
 MainWindowHarness::~MainWindowHarness() {
     if (m_UiThread.joinable()) {
@@ -71,12 +73,11 @@ MainWindowHarness::~MainWindowHarness() {
 HWND MainWindowHarness::Start() {
     m_UiThread = std::thread([this] {
         CHarnessApp app;
-        CUpdateDlg dlg(nullptr);
-        app.m_pMainWnd = &dlg;
-        m_pDialog = &dlg;
-        m_Result = dlg.DoModal();
+        m_pWindow = m_MakeWindow ? m_MakeWindow() : std::make_unique<CUpdateDlg>(nullptr);
+        app.m_pMainWnd = m_pWindow.get();
+        m_pDialog = m_pWindow.get();
+        m_Result = m_pWindow->DoModal();
         app.m_pMainWnd = nullptr;
-        m_pDialog = nullptr;
         m_bEnded = true;
     });
     WaitFor(
@@ -177,15 +178,7 @@ std::wstring MainWindowHarness::VersionText() const {
 }
 
 std::vector<std::vector<std::uint8_t>> MainWindowHarness::FramesWritten() const {
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (const auto& report : sim.AcceptedReports()) {
-        if (report.size() < 2)
-            continue;
-        const size_t count = report[1];
-        frames.emplace_back(report.begin() + 2,
-                            report.begin() + 2 + std::min(count, report.size() - 2));
-    }
-    return frames;
+    return FramesInReports(sim.AcceptedReports());
 }
 
 int MainWindowHarness::LinkFramesWritten(std::uint8_t sub) const {

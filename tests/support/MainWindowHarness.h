@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +37,11 @@ bool IsFileChooser(HWND hwnd);
 
 class MainWindowHarness {
 public:
-    MainWindowHarness();
+    // Makes the window to run, on the window's own thread; a derived window may watch
+    // what the session shows. Null: a plain CUpdateDlg.
+    using WindowFactory = std::function<std::unique_ptr<CUpdateDlg>()>;
+
+    explicit MainWindowHarness(WindowFactory makeWindow = nullptr);
     ~MainWindowHarness();
 
     SimReceiver sim; // configure before Start
@@ -50,6 +56,8 @@ public:
     INT_PTR Result() const { return m_Result; }
 
     HWND Window() const { return m_hWnd; }
+    // The window object; it outlives the window's run, to the harness's end, so asking it
+    // stays safe while the window closes.
     CUpdateDlg* Dialog() const { return m_pDialog; }
     HWND Control(int id) const { return GetDlgItem(m_hWnd, id); }
 
@@ -90,6 +98,8 @@ private:
     std::atomic<CUpdateDlg*> m_pDialog{nullptr};
     std::atomic<bool> m_bEnded{false};
     std::atomic<INT_PTR> m_Result{0};
+    WindowFactory m_MakeWindow;
+    std::unique_ptr<CUpdateDlg> m_pWindow; // made and run on the window's thread
 };
 
 } // namespace kxtest

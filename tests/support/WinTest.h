@@ -51,6 +51,8 @@ void ClickWithMouse(HWND control);
 
 // Sends a key press and release through the system's input queue to the focus window.
 void PressKey(WORD vk);
+// Brings the window to the foreground and presses Alt+F4 there, as the keyboard does.
+void PressAltF4(HWND window);
 
 // The text of a window or control.
 std::wstring WindowText(HWND hwnd);
@@ -80,7 +82,26 @@ bool ShowsBitmap(const Pixels& shown, const Pixels& bitmap, int x = 0, int y = 0
 // test script converts them to PNG. Returns the path written, empty when not saved.
 std::wstring SaveScreenshot(const Pixels& pixels, const std::wstring& name);
 
-// Number of GDI and USER objects the process holds, for leak checks.
+// Number of GDI objects the process holds, for leak checks.
 DWORD GdiObjectCount();
+
+// What the process holds, for leak checks over many runs: kernel handles, GDI objects,
+// USER objects (where the platform does not count them, its windows) and threads.
+struct ProcessCounts {
+    DWORD Handles = 0;
+    DWORD Gdi = 0;
+    DWORD User = 0;
+    DWORD Threads = 0;
+    bool operator==(const ProcessCounts& other) const {
+        return Handles == other.Handles && Gdi == other.Gdi && User == other.User &&
+               Threads == other.Threads;
+    }
+};
+ProcessCounts CountProcessResources();
+
+// GDI objects the platform itself keeps for each dialog made from this template and
+// destroyed again (Wine's dialog manager keeps one for the prompt's), measured over
+// `count` bare dialogs of it after a first one.
+DWORD PlatformGdiObjectsPerDialog(UINT templateId, HWND owner, int count);
 
 } // namespace kxtest

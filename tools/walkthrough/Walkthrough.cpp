@@ -97,10 +97,10 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring received = g_OutDir + L"\\received.dat";
     DeleteFileW(received.c_str());
 
-    FirmwareHeader header{};
-    if (ReadImageHeader(image, &header) != ImageCheck::Ok)
+    FirmwareImage firmware;
+    if (LoadFirmwareImage(image, &firmware) != ImageCheck::Ok)
         return Fail(L"the image " + image + L" cannot be read whole", nullptr);
-    const std::wstring newVersion = FormatVersionText(header.VersionWord);
+    const std::wstring newVersion = FormatVersionText(firmware.Header.VersionWord);
 
     Say(L"Starting the tool with a simulated receiver plugged in");
     std::wstring command = L"\"" + simExe + L"\" --received \"" + received + L"\"";
