@@ -17,6 +17,7 @@
 //   restart [OPTIONS]   unplugged, then back as if started afresh with these of the
 //                       options above from --absent on
 // It ends on "quit", SIGTERM or SIGINT, unplugging itself first.
+#include "link/LinkProtocol.h"
 #include "sim/SimFirmware.h"
 #include "sim/uhid/ReceiverDescriptor.h"
 #include "sim/uhid/UhidDevice.h"
@@ -142,6 +143,45 @@ std::string Hex(unsigned value, int digits) {
     return text;
 }
 
+// The name of a frame worth a line in the log: every one but polls, image data and data
+// requests, which come by the thousand. Empty for those.
+std::string FrameName(const std::uint8_t* frame, std::size_t size) {
+    if (size < 5 || frame[0] != 0x00) {
+        return size ? "a frame not starting 0x00" : "";
+    }
+    const std::uint8_t type = frame[FRAME_TYPE_OFFSET];
+    const std::uint8_t sub = frame[FRAME_SUBCODE_OFFSET];
+    switch (type) {
+    case CMD_START_UPDATE:
+        return "start update";
+    case CMD_SWITCH_MODE:
+        return "switch mode";
+    case REPLY_READY:
+        return "ready";
+    case REPLY_ACK:
+        return "acknowledgement " + Hex(sub, 2);
+    case FRAME_LINK:
+        switch (sub) {
+        case SUB_QUERY_VERSION: // SUB_VERSION in a reply
+            return size >= 11 ? "version " + Hex(frame[7] | frame[8] << 8 | frame[9] << 16 |
+                                                     static_cast<unsigned>(frame[10]) << 24,
+                                                 8)
+                              : "version query";
+        case SUB_HEADER:
+            return "image header";
+        case SUB_FINISH:
+            return "finish";
+        case SUB_FAILURE_1:
+        case SUB_FAILURE_2:
+            return "failure " + Hex(sub, 2);
+        default:
+            return "";
+        }
+    default:
+        return "";
+    }
+}
+
 // Reports of one kind, as counted while the receiver is plugged in.
 struct ReportKind {
     std::size_t Length;
@@ -196,7 +236,10 @@ private:
     }
 
     // Starts afresh: the firmware with its options, plugged in unless to start absent.
+    // Each start is another receiver to the host (another serial number), so nothing the
+    // host kept of the one before, a file left open say, stands in its way.
     bool Begin(const Behaviour& behaviour) {
+        ++m_nReceiver;
         m_Behaviour = behaviour;
         m_Firmware = SimFirmware();
         m_Firmware.Options() = behaviour.Firmware;
@@ -222,7 +265,9 @@ private:
         identity.Vendor = m_Options.Vendor;
         identity.Product = static_cast<std::uint16_t>(m_Options.Product + (mode == 2 ? 1 : 0));
         identity.Name = "Kestrix receiver (virtual)";
-        identity.Serial = "KX-UHID-0001";
+        char serial[16];
+        std::snprintf(serial, sizeof(serial), "KX-UHID-%04u", m_nReceiver);
+        identity.Serial = serial;
         identity.ReportDescriptor = ReceiverReportDescriptor(mode);
         if (!m_Device.Create(identity)) {
             Log("cannot plug in: " + m_Device.Error());
@@ -280,6 +325,13 @@ private:
             Log("first output report of " + std::to_string(kind.Length) +
                 " bytes with report number " + Hex(kind.Number, 2));
         }
+        if (report.size() >= 2) {
+            const std::string name =
+                FrameName(report.data() + 2, std::min<std::size_t>(report[1], report.size() - 2));
+            if (!name.empty()) {
+                Log("host sent: " + name);
+            }
+        }
         const std::uint32_t before = m_Firmware.Update().DataBytes;
         std::vector<SimFirmware::Action> actions;
         if (!m_Firmware.OnOutputReport(report.data(), report.size(), &actions)) {
@@ -328,6 +380,10 @@ private:
     }
 
     void Send(const SimFirmware::Action& action) {
+        const std::string name = FrameName(action.Frame.data(), action.Frame.size());
+        if (!name.empty()) {
+            Log("sending: " + name);
+        }
         std::vector<std::uint8_t> report = m_Firmware.InputReport(action);
         // An unnumbered report travels without the report-number byte; the host's HID
         // software puts a 0x00 in front of it again.
@@ -421,6 +477,7 @@ private:
 
     const ReceiverOptions m_Options;
     Behaviour m_Behaviour;
+    unsigned m_nReceiver = 0; // starts so far
     const Clock::time_point m_Start = Clock::now();
     UhidDevice m_Device;
     SimFirmware m_Firmware;

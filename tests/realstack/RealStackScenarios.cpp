@@ -26,6 +26,7 @@
 #include "link/Frames.h"
 #include "link/Hid.h"
 #include "sim/WholeFile.h"
+#include "support/MainWindowHarness.h"
 #include "support/WinTest.h"
 #include "update/FirmwareImage.h"
 
@@ -60,28 +61,41 @@ void Replugged(Scenario& s) {
     s.Close();
 }
 
-// A whole update: the success prompt, the receiver's copy byte for byte, and the new
-// version once the receiver has rebooted.
-void WholeUpdate(Scenario& s) {
+// A whole update with this image: the success prompt, the receiver's copy byte for byte,
+// and the image's version once the receiver has rebooted.
+void UpdateWith(Scenario& s, const std::wstring& path) {
     FirmwareImage image;
-    Check(LoadFirmwareImage(s.Config().Image, &image) == ImageCheck::Ok, L"no image");
-    const FirmwareHeader& header = image.Header;
+    Check(LoadFirmwareImage(path, &image) == ImageCheck::Ok, L"no image at " + path);
     s.Begin({"", 1});
     s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
-    s.BeginUpdate();
+    s.BeginUpdate(path);
     Check(s.AwaitOutcome(L"success") == LoadLocalizedString(TXT_UPDATE_SUCCEEDED),
           L"the update did not succeed");
 
     std::vector<std::uint8_t> sent, received;
-    Check(ReadWholeFile(s.Config().Image, &sent) == 0, L"cannot read the image");
+    Check(ReadWholeFile(path, &sent) == 0, L"cannot read the image");
     Check(WaitFor([&] { return ReadWholeFile(s.Config().Received, &received) == 0; }, kStepMs),
           L"the receiver wrote no copy of what it received");
-    Check(received == sent, L"the receiver's copy differs from " + s.Config().Image);
+    Check(received == sent, L"the receiver's copy differs from " + path);
     Say(L"The receiver's copy equals the image byte for byte (" + std::to_wstring(sent.size()) +
         L" bytes)");
 
-    s.ExpectLook(Look::Connected, FormatVersionText(header.VersionWord), L"new-version");
+    s.ExpectLook(Look::Connected, FormatVersionText(image.Header.VersionWord), L"new-version");
     s.Close();
+}
+
+// The release sample.
+void WholeUpdate(Scenario& s) {
+    UpdateWith(s, s.Config().Image);
+}
+
+// A small image of its own (4 KiB, V1.37), where the update's length matters less than
+// who runs it.
+void SmallUpdate(Scenario& s) {
+    const std::wstring received = s.Config().Received;
+    const std::wstring path = received.substr(0, received.find_last_of(L"\\") + 1) + L"small.dat";
+    kxtest::WriteImage(path, 137, 4096, 4096);
+    UpdateWith(s, path);
 }
 
 // Unplugged in the middle of an update: the failure prompt, the not-connected look, a
@@ -89,13 +103,13 @@ void WholeUpdate(Scenario& s) {
 void UnpluggedDuringUpdate(Scenario& s) {
     s.Begin({"--unplug-at 300", 1});
     s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
-    s.BeginUpdate();
+    s.BeginUpdate(s.Config().Image);
     Check(s.AwaitOutcome(L"failure") == LoadLocalizedString(TXT_UPDATE_FAILED),
           L"the update did not end with the failure prompt");
     s.ExpectLook(Look::NotConnected, L"", L"after-failure");
     s.TellReceiver("plug");
     s.ExpectLook(Look::Connected, s.VersionText(), L"plugged-again");
-    s.Close(true);
+    s.Close();
 }
 
 // The receiver answers a data request with a failure code: the failure prompt, and the
@@ -103,11 +117,11 @@ void UnpluggedDuringUpdate(Scenario& s) {
 void FailureReply(Scenario& s) {
     s.Begin({"--fail-at 5:0x18", 1});
     s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
-    s.BeginUpdate();
+    s.BeginUpdate(s.Config().Image);
     Check(s.AwaitOutcome(L"failure") == LoadLocalizedString(TXT_UPDATE_FAILED),
           L"the update did not end with the failure prompt");
     s.ExpectLook(Look::Connected, s.VersionText(), L"after-failure");
-    s.Close(true);
+    s.Close();
 }
 
 // Run by a user who may not open the receiver: the not-connected look, and it stays so,
@@ -240,13 +254,10 @@ struct ScenarioEntry {
 
 const std::map<std::wstring, ScenarioEntry>& Scenarios() {
     static const std::map<std::wstring, ScenarioEntry> scenarios = {
-        {L"mode1", {PresentInMode1, true}},
-        {L"mode2", {PresentInMode2, false}},
-        {L"replug", {Replugged, false}},
-        {L"update", {WholeUpdate, false}},
-        {L"unplug-update", {UnpluggedDuringUpdate, false}},
-        {L"failure", {FailureReply, false}},
-        {L"not-permitted", {NotPermitted, false}},
+        {L"mode1", {PresentInMode1, true}},      {L"mode2", {PresentInMode2, false}},
+        {L"replug", {Replugged, false}},         {L"update", {WholeUpdate, false}},
+        {L"small-update", {SmallUpdate, false}}, {L"unplug-update", {UnpluggedDuringUpdate, false}},
+        {L"failure", {FailureReply, false}},     {L"not-permitted", {NotPermitted, false}},
         {L"link", {LinkOnRealStack, false}},
     };
     return scenarios;

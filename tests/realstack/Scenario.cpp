@@ -119,10 +119,10 @@ void Scenario::TellReceiver(const std::string& command) {
         L"the receiver did not take its command");
 }
 
-void Scenario::BeginUpdate() {
+void Scenario::BeginUpdate(const std::wstring& path) {
     FirmwareImage image;
-    Check(LoadFirmwareImage(m_Setup.Image, &image) == ImageCheck::Ok,
-          L"the image " + m_Setup.Image + L" cannot be read");
+    Check(LoadFirmwareImage(path, &image) == ImageCheck::Ok,
+          L"the image " + path + L" cannot be read");
     const FirmwareHeader& header = image.Header;
     DeleteFileW(m_Setup.Received.c_str());
     Say(L"Clicking Update");
@@ -130,8 +130,8 @@ void Scenario::BeginUpdate() {
     HWND chooser = m_Tool.WaitForChooser(kStepMs);
     Check(chooser != nullptr, L"the file chooser did not open");
     Shot(L"chooser", chooser);
-    Say(L"Choosing " + m_Setup.Image);
-    kxtest::MainWindowHarness::ChooseFile(chooser, m_Setup.Image);
+    Say(L"Choosing " + path);
+    kxtest::MainWindowHarness::ChooseFile(chooser, path);
     HWND confirm = m_Tool.WaitForPrompt(kStepMs);
     Check(confirm != nullptr, L"no confirmation was asked");
     const std::wstring question = ToolUnderTest::PromptText(confirm);
@@ -164,17 +164,15 @@ std::wstring Scenario::AwaitOutcome(const std::wstring& step) {
     return text;
 }
 
-void Scenario::Close(bool afterFailedUpdate) {
+void Scenario::Close() {
     Check(m_Tool.CurrentPrompt() == nullptr, L"a prompt is still open");
     Check(m_Tool.Responds(kResponseMs), L"the window does not answer");
     Say(L"Closing the tool");
     m_Tool.ClickClose();
-    if (afterFailedUpdate) {
-        HWND question = m_Tool.WaitForPrompt(kStepMs);
-        Check(question != nullptr, L"the close button asked nothing");
-        Say(L"Asked: " + ToolUnderTest::PromptText(question) + L" -> OK");
-        Shot(L"abort-question");
-        m_Tool.AnswerPrompt(question, IDC_BTN_OK, kStepMs);
-    }
-    Check(m_Tool.WaitForExit(kCloseMs), L"the tool did not end after the close button");
+    HWND question = nullptr;
+    WaitFor([&] { return m_Tool.Exited() || (question = m_Tool.CurrentPrompt()) != nullptr; },
+            kCloseMs);
+    Check(question == nullptr,
+          L"the close button asked \"" + ToolUnderTest::PromptText(question) + L"\"");
+    Check(m_Tool.Exited(), L"the tool did not end after the close button");
 }

@@ -9,15 +9,15 @@
 
 #include "ToolUnderTest.h"
 
-// The guest runs under software emulation: waits are generous, and only their time-outs
-// cost time.
-constexpr DWORD kStartMs = 60000;   // the tool's window appears
-constexpr DWORD kLookMs = 30000;    // a look follows the receiver's arrival or removal
-constexpr DWORD kStepMs = 20000;    // a window opens or closes after a click
-constexpr DWORD kUpdateMs = 240000; // a whole update of the release sample
+// The guest runs under software emulation on a machine that may be busy with other work:
+// a step can take many times its usual time. Only a failing wait costs its time-out.
+constexpr DWORD kStartMs = 120000;  // the tool's window appears
+constexpr DWORD kLookMs = 60000;    // a look follows the receiver's arrival or removal
+constexpr DWORD kStepMs = 60000;    // a window opens or closes after a click
+constexpr DWORD kUpdateMs = 600000; // a whole update of the release sample
 constexpr DWORD kSteadyMs = 5000;   // nothing more happens for this long
-constexpr DWORD kResponseMs = 2000; // the window answers a message
-constexpr DWORD kCloseMs = 20000;   // the process has ended after the close button
+constexpr DWORD kResponseMs = 5000; // the window answers a message
+constexpr DWORD kCloseMs = 60000;   // the process has ended after the close button
 
 // The version the receiver reports until it is updated: V1.34.
 constexpr std::uint32_t kReceiverVersion = 0x00000086;
@@ -73,13 +73,12 @@ public:
     // Tells the receiver what to do, and waits until it has done it.
     void TellReceiver(const std::string& command);
     // Update, the file chooser with the image, the confirmation: the update is running.
-    void BeginUpdate();
+    void BeginUpdate(const std::wstring& image);
     // Follows the progress bar until a prompt ends the update; returns its text.
     std::wstring AwaitOutcome(const std::wstring& step);
-    // Nothing hangs: the window answers, and the close button ends the process. After a
-    // failed update the tool still counts the update as running and asks whether to
-    // abort it; the person says OK.
-    void Close(bool afterFailedUpdate = false);
+    // Nothing hangs: the window answers, and the close button ends the process without
+    // a question (no image is being sent).
+    void Close();
 
 private:
     Setup m_Setup;

@@ -58,7 +58,7 @@ bool ToolUnderTest::Start(DWORD timeoutMs) {
                 GetWindowThreadProcessId(found, &process);
             if (process == m_nProcessId && IsWindowVisible(found))
                 m_hWnd = found;
-            return m_hWnd != nullptr || WaitForSingleObject(m_Process.Get(), 0) == WAIT_OBJECT_0;
+            return m_hWnd != nullptr || Exited();
         },
         timeoutMs);
     return m_hWnd != nullptr;
@@ -146,9 +146,8 @@ void ToolUnderTest::ClickClose() {
     kxtest::ClickWithMouse(GetDlgItem(m_hWnd, IDC_BTN_CLOSE));
 }
 
-bool ToolUnderTest::WaitForExit(DWORD timeoutMs) {
-    return kxtest::WaitFor([&] { return WaitForSingleObject(m_Process.Get(), 0) == WAIT_OBJECT_0; },
-                           timeoutMs);
+bool ToolUnderTest::Exited() const {
+    return m_Process.Valid() && WaitForSingleObject(m_Process.Get(), 0) == WAIT_OBJECT_0;
 }
 
 kxtest::Pixels ToolUnderTest::Settled(HWND window) {

@@ -47,8 +47,8 @@ public:
     // Whether the window's thread answers a message within the time-out.
     bool Responds(DWORD timeoutMs) const;
     void ClickClose();
-    // Waits for the tool's process to end.
-    bool WaitForExit(DWORD timeoutMs);
+    // Whether the tool's process has ended.
+    bool Exited() const;
 
     // Saves what the window (or another window) shows, once it has stopped changing.
     void Screenshot(const std::wstring& name, HWND window = nullptr) const;

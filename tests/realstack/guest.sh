@@ -27,7 +27,7 @@ done
 mount -t 9p -o trans=virtio,version=9p2000.L kxresults "$RESULTS" || exit 1
 source "$RESULTS/guest.env" || exit 1
 
-RUN_TIMEOUT=600 # seconds one driver run may take before it is ended
+RUN_TIMEOUT=900 # seconds one driver run may take before it is ended
 IMAGE="$KX_ROOT/samples/kestrix-release-v1.36.dat"
 DRIVER="$KX_BUILD/bin/KestrixRealStack.exe"
 TOOL="$KX_BUILD/bin/KestrixUpdater.exe"
@@ -195,13 +195,13 @@ note_access() {
 
 guest_main() {
     EXCHANGE="$RESULTS/exchange" # the receiver's control file and the image it received
-    printf '%s\n' mode1 mode2 replug update unplug-update failure user-no-rule user-rule \
+    printf '%s\n' mode1 link mode2 replug update unplug-update failure user-no-rule user-rule \
         >"$RESULTS/expected"
     start_system
     start_receiver
     start_wine root "$(prefix_of root)"
     drive root root --trace trace+setupapi,trace+file,trace+hid \
-        mode1 mode2 replug update unplug-update failure
+        mode1 link mode2 replug update unplug-update failure
     summarise_trace "$RESULTS/root"
     stop_wine root "$(prefix_of root)"
 
@@ -210,7 +210,7 @@ guest_main() {
     drive no-rule "$USER_NAME" user-no-rule=not-permitted
     note_access
     install_readme_rule
-    drive rule "$USER_NAME" user-rule=update
+    drive rule "$USER_NAME" user-rule=small-update
     note_access
     stop_receiver
     log "memory: $(awk '/MemTotal/{t=$2}/MemAvailable/{a=$2}END{printf "%d MiB of %d MiB in use", (t-a)/1024, t/1024}' /proc/meminfo)"

@@ -23,7 +23,7 @@ RESULTS="$RS/results"
 # Software emulation: this machine's KVM cannot run a stock kernel, and without SMAP
 # off every Wine process in the guest is killed by a kernel oops.
 QEMU_ACCEL=(-accel tcg,thread=multi -cpu max,-smap)
-GUEST_TIMEOUT=900 # seconds from boot to power-off before the guest is given up
+GUEST_TIMEOUT=1800 # seconds from boot to power-off before the guest is given up
 
 say() { kx_say "realstack: $*"; }
 fail() {
