@@ -40,6 +40,9 @@ ToolUnderTest::~ToolUnderTest() {
 }
 
 bool ToolUnderTest::Start(DWORD timeoutMs) {
+    // The pointer is left where the last tool's close button was; out of the way, the new
+    // window shows no hover look.
+    kxtest::MouseMoveTo({GetSystemMetrics(SM_CXSCREEN) - 100, GetSystemMetrics(SM_CYSCREEN) - 100});
     std::wstring command = L"\"" + m_Exe + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof(si);

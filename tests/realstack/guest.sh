@@ -195,6 +195,8 @@ note_access() {
 
 guest_main() {
     EXCHANGE="$RESULTS/exchange" # the receiver's control file and the image it received
+    mkdir -p "$RESULTS/screens"
+    chmod 777 "$RESULTS/screens" # every user's runs take screenshots
     printf '%s\n' mode1 link mode2 replug update unplug-update failure user-no-rule user-rule \
         >"$RESULTS/expected"
     start_system
