@@ -232,7 +232,10 @@ void LinkOnRealStack(Scenario& s) {
         std::to_wstring(goneMs) + L" ms");
     Check(result == HID_READ_DEVICE_GONE && hid.DeviceGone(),
           L"the waiting read did not end as device gone");
+    const ULONGLONG write = GetTickCount64();
     Check(SendShortCommand(CMD_POLL, 0) == 0, L"a write to the gone receiver counted as written");
+    Say(L"A write to the gone receiver failed after " + std::to_wstring(GetTickCount64() - write) +
+        L" ms");
 
     s.TellReceiver("plug");
     Check(WaitFor(
