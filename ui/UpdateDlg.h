@@ -1,6 +1,8 @@
 // CUpdateDlg: the tool's one window. A captionless dialog (template IDD_MAIN) of
 // 420 x 327 pixels drawn from bitmaps: device and version panels, the update,
-// minimise and close buttons, a progress bar and the instructions. It owns the device
+// minimise and close buttons, a progress bar and the instructions. On a monitor of
+// another display scale every place, size, font and picture is the skin's at that scale
+// (m_Scale), and a move to another scale lays it out again. It owns the device
 // object, the skinned controls and the members of the update session, searches for
 // the receiver at start and on every device-change notification, and runs the link
 // workers that talk to the receiver.
@@ -26,6 +28,7 @@
 #include "ui/BitmapProgress.h"
 #include "ui/ButtonEx.h"
 #include "ui/PromptDlg.h"
+#include "ui/SkinScale.h"
 #include "link/FirmwareHeader.h"
 
 class CUpdateDlg : public CDialog, public IForegroundWindow {
@@ -84,9 +87,18 @@ protected:
     void OnLButtonDown(UINT flags, POINT point);
     BOOL OnEraseBkgnd(CDC*) { return TRUE; }
     void OnDestroy();
+    LRESULT OnDpiChanged(UINT dpi, const RECT* suggested);
     void OnMinimizeButton();
     void OnUpdateButton() { StartUpdateThread(); }
     void ShowConnectedLook();
+
+    // Layout at m_Scale: the window's size at a screen position; buttons, bar, labels
+    // and panels; the label fonts; the pictures of the background and of the panels.
+    void PlaceWindow(int left, int top);
+    void LayOutSkin();
+    void ApplyFonts();
+    void ShowBackground();
+    void ShowPanels();
     LRESULT OnRefreshDeviceState(WPARAM, LPARAM);
     DECLARE_MESSAGE_MAP()
 
@@ -116,7 +128,10 @@ protected:
     RECT m_rcUpdate{};
     bool m_bConnected = false;
     HICON m_hIcon = nullptr;
+    CSkinScale m_Scale;                // the display scale the window is laid out at
+    UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for
     CFont m_GuideFont;
+    CFont m_VersionFont;
     CBrush m_brBody;  // label background while connected, and the instructions'
     CBrush m_brPanel; // version label background while not connected
 
