@@ -186,7 +186,8 @@ class Canvas:
 
     @staticmethod
     def _width(width):
-        return max(1, int(exact(width) * SS))
+        """A line width: whole pixels stay whole (sharp outlines), fractions scale."""
+        return max(1, int(at_scale(width) * SS))
 
     def rect(self, box, fill=None, outline=None, width=1, radius=0):
         """Rectangle with pixel edges box = (x0, y0, x1, y1), x1 and y1 exclusive."""

@@ -273,14 +273,18 @@ DWORD GdiObjectCount() {
 }
 
 Pixels BitmapPixels(UINT resourceId) {
-    Pixels px;
     HBITMAP bmp = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId));
+    Pixels px = BitmapPixels(bmp);
+    if (bmp)
+        DeleteObject(bmp);
+    return px;
+}
+
+Pixels BitmapPixels(HBITMAP bmp) {
+    Pixels px;
     BITMAP bm{};
-    if (!bmp || !GetObjectW(bmp, sizeof(bm), &bm)) {
-        if (bmp)
-            DeleteObject(bmp);
+    if (!bmp || !GetObjectW(bmp, sizeof(bm), &bm))
         return px;
-    }
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
     bi.bmiHeader.biWidth = bm.bmWidth;
@@ -294,7 +298,6 @@ Pixels BitmapPixels(UINT resourceId) {
     HDC screen = GetDC(nullptr);
     GetDIBits(screen, bmp, 0, static_cast<UINT>(bm.bmHeight), px.data.data(), &bi, DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
-    DeleteObject(bmp);
     for (auto& v : px.data)
         v &= 0x00FFFFFF;
     return px;

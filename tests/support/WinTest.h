@@ -69,6 +69,8 @@ Pixels CaptureWindow(HWND hwnd);
 
 // The pixels of a bitmap resource of this program, as the screen shows them.
 Pixels BitmapPixels(UINT resourceId);
+// The pixels of a bitmap, as the screen shows them (the bitmap is not taken over).
+Pixels BitmapPixels(HBITMAP bitmap);
 
 // Whether the capture shows the bitmap exactly, with the bitmap's top-left corner at
 // (x, y) of the capture.
