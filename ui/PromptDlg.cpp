@@ -9,7 +9,11 @@ namespace {
 constexpr RECT kOkOfTwo{60, 90, 130, 112};
 constexpr RECT kCancelOfTwo{170, 90, 240, 112};
 constexpr RECT kOkAlone{214, 90, 284, 112};
-constexpr int kBackgroundId = 0xFFFF; // the background picture has no id of its own (-1)
+// The text block: where the template puts it at 96 DPI with the fonts the skin was drawn
+// for. Placed in pixels, because other fonts (a substituted "MS Shell Dlg") make the
+// template's dialog units wider than the prompt.
+constexpr RECT kText{15, 24, 285, 74};
+constexpr int kBackgroundId = -1; // the background picture has no id of its own
 
 // Gives a button its looks for the scale and puts it at its place; creates the button the
 // first time.
@@ -22,11 +26,6 @@ void PlaceButton(CWnd* parent, const CSkinScale& scale, std::unique_ptr<CButtonE
     button->CreateOrMove(scale.Rect(rc), parent, id);
 }
 
-// rc scaled from one DPI to another.
-RECT ScaledRect(const RECT& rc, UINT from, UINT to) {
-    auto scale = [&](LONG v) { return ::MulDiv(v, static_cast<int>(to), static_cast<int>(from)); };
-    return {scale(rc.left), scale(rc.top), scale(rc.right), scale(rc.bottom)};
-}
 } // namespace
 
 BEGIN_MESSAGE_MAP(CPromptDlg, CDialog)
@@ -60,11 +59,8 @@ BOOL CPromptDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     DisableDialogDpiScaling(m_hWnd);
     m_nTemplateDpi = GetWindowDpi(m_hWnd);
-    if (HWND text = GetDlgItem(IDC_PROMPT_TEXT)) {
-        ::GetWindowRect(text, &m_rcTemplateText);
-        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&m_rcTemplateText), 2);
-    }
-    m_Background.SubclassDlgItem(kBackgroundId, this);
+    m_Background.SubclassDlgItem(static_cast<UINT>(kBackgroundId), this);
+    m_Text.SubclassDlgItem(IDC_PROMPT_TEXT, this);
     LayOut();
     SetDlgItemText(IDC_PROMPT_TEXT, m_strText);
     return TRUE;
@@ -84,16 +80,11 @@ void CPromptDlg::LayOut() {
     // (and freed) by the one for the scale.
     m_Background.SetBitmap(LoadSkinPicture(IDB_PROMPT_BG, m_Scale.Dpi()));
     m_Background.MoveWindow(m_Scale.Rect(0, 0, kWidth, kHeight));
-    // The text keeps the template's place and font, scaled from the DPI the template
-    // was laid out for.
-    if (HWND text = GetDlgItem(IDC_PROMPT_TEXT)) {
-        const RECT rc = ScaledRect(m_rcTemplateText, m_nTemplateDpi, m_Scale.Dpi());
-        ::MoveWindow(text, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, TRUE);
-        m_TextFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)),
-                                    m_nTemplateDpi, m_Scale.Dpi());
-        ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(m_TextFont.GetSafeHandle()),
-                       TRUE);
-    }
+    // The text keeps the template's font, at the prompt's scale.
+    m_Text.MoveWindow(m_Scale.Rect(kText));
+    m_TextFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), m_nTemplateDpi,
+                                m_Scale.Dpi());
+    m_Text.SetFont(m_TextFont, TRUE);
 }
 
 LRESULT CPromptDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
@@ -101,6 +92,8 @@ LRESULT CPromptDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
     if (suggested)
         SetPosition(suggested->left, suggested->top);
     LayOut();
+    // Nothing of the old scale may stay on screen (the move copied the old pixels).
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return 0;
 }
 
@@ -117,6 +110,8 @@ HBRUSH CPromptDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
 }
 
 void CPromptDlg::OnLButtonDown(UINT, POINT) {
-    // No caption to drag by: the system's move loop follows the mouse from here.
-    SendMessage(WM_SYSCOMMAND, SC_MOVE | 1, 0);
+    // No caption to drag by: the system's move loop follows the mouse from here, moving
+    // the window as if the caption had been pressed (a move begun from the client area
+    // moves nothing on some systems, Wine among them).
+    SendMessage(WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
 }

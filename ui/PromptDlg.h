@@ -47,7 +47,7 @@ protected:
     void OnLButtonDown(UINT flags, POINT point);
     LRESULT OnDpiChanged(UINT dpi, const RECT* suggested);
     // Layout at m_Scale: the size at (m_nLeft, m_nTop), the buttons, the background
-    // picture, and the text's place and font (which the template gave for m_nTemplateDpi).
+    // picture, and the text's place and font.
     void LayOut();
     void OnOkButton() { EndDialog(1); }
     void OnCancelButton() { EndDialog(2); }
@@ -61,8 +61,8 @@ protected:
     int m_nStyle = PROMPT_OK;
     CBrush m_brText;
     CSkinScale m_Scale;
-    UINT m_nTemplateDpi = kDefaultDpi;
-    RECT m_rcTemplateText{}; // where the template put the text, in client pixels
+    UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for
     CStatic m_Background;
+    CStatic m_Text;
     CFont m_TextFont;
 };

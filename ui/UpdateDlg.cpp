@@ -264,6 +264,8 @@ LRESULT CUpdateDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
     ShowBackground();
     if (m_DevicePanel.GetStyle() & WS_VISIBLE) // the panels have shown a look already
         ShowPanels();
+    // Nothing of the old scale may stay on screen (the move copied the old pixels).
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return 0;
 }
 
@@ -360,8 +362,10 @@ BOOL CUpdateDlg::PreTranslateMessage(MSG* pMsg) {
 }
 
 void CUpdateDlg::OnLButtonDown(UINT, POINT) {
-    // No caption: the system's move loop drags the window from anywhere on the skin.
-    SendMessage(WM_SYSCOMMAND, SC_MOVE | 1, 0);
+    // No caption: the system's move loop drags the window from anywhere on the skin, as
+    // if the caption had been pressed (a move begun from the client area moves nothing
+    // on some systems, Wine among them).
+    SendMessage(WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
     Default();
 }
 

@@ -156,8 +156,8 @@ TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
 }
 
 // The same template shown and destroyed without the prompt's code, its picture freed:
-// what the platform itself keeps per dialog (Wine's dialog manager keeps one internal
-// object for each dialog of this template).
+// what the platform itself keeps per dialog. The picture control has the id -1 (as a
+// 16-bit 0xFFFF it names no control, and the picture stayed behind).
 DWORD PlatformObjectsPerDialog(HWND owner, int count) {
     const DWORD before = kxtest::GdiObjectCount();
     for (int i = 0; i < count; ++i) {
@@ -167,7 +167,7 @@ DWORD PlatformObjectsPerDialog(HWND owner, int count) {
         ShowWindow(dialog, SW_SHOW);
         UpdateWindow(dialog);
         HBITMAP picture = reinterpret_cast<HBITMAP>(
-            SendDlgItemMessageW(dialog, 0xFFFF, STM_SETIMAGE, IMAGE_BITMAP, 0));
+            SendDlgItemMessageW(dialog, -1, STM_SETIMAGE, IMAGE_BITMAP, 0));
         DeleteObject(picture);
         DestroyWindow(dialog);
     }
