@@ -2,6 +2,7 @@
 
 #include <dbt.h>
 
+#include "KestrixVersion.h"
 #include "app/Localization.h"
 #include "link/Frames.h"
 #include "link/LinkWorkers.h"
@@ -17,7 +18,6 @@ constexpr int kWindowWidth = 420;
 constexpr int kWindowHeight = 327;
 constexpr int kPanelHeight = 29;
 constexpr DWORD kPictureStyle = SS_BITMAP | SS_CENTERIMAGE;
-constexpr UINT_PTR kModeSwitchTimer = 1;
 
 int PanelWidth() {
     return UiLanguage() == UI_LANG_JAPANESE ? 178 : 172;
@@ -107,7 +107,7 @@ BOOL CUpdateDlg::OnInitDialog() {
 
     g_nDeviceMode = 0;
     m_Hid.m_hNotifyWnd = m_hWnd; // before the first search, which registers it
-    SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V1.0");
+    SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V" KX_VERSION_SHORT_W);
     g_nListenMarker = kListenMarker;
 
     if (m_Hid.FindDevice()) {
@@ -384,6 +384,7 @@ LRESULT CUpdateDlg::OnEndSession(WPARAM ending, LPARAM) {
     // anything that may not come.
     if (ending) {
         StopWorkers();
+        WriteRecord();
         EndDialog(IDCANCEL);
     }
     return 0;
@@ -393,6 +394,8 @@ void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
     // The mode-switch request reopens the device, which a running worker owns.
     if (nIDEvent == kModeSwitchTimer && !ReceiverBusy() && RequestModeSwitch())
         KillTimer(kModeSwitchTimer);
+    if (nIDEvent == kHistoryTimer)
+        WriteRecord(); // the version after the reboot did not come in time
     Default();
 }
 
@@ -401,6 +404,7 @@ void CUpdateDlg::OnDestroy() {
     // No worker may reach this window once it has gone, nor any notification.
     StopWorkers();
     m_Hid.UnregisterDeviceChange();
+    WriteRecord();
     if (m_bShutdownBlocked)
         ::ShutdownBlockReasonDestroy(m_hWnd);
     Default();

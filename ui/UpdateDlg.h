@@ -10,6 +10,7 @@
 //                            closing, prompts and the rest of what a session shows
 //   ui/UpdateDlgWorkers.cpp  the listen and update workers: one at a time, stopped and
 //                            joined before the window goes
+//   ui/UpdateDlgHistory.cpp  the update history: a record for every update started
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -26,10 +28,16 @@
 #include "ui/ButtonEx.h"
 #include "ui/PromptDlg.h"
 #include "update/SessionView.h"
+#include "update/UpdateHistory.h"
 #include "update/UpdateSession.h"
 
 class CUpdateDlg : public CDialog, public IForegroundWindow, public ISessionView {
 public:
+    // The window's timers: the mode-switch request every second, and the wait for the
+    // version a receiver reports after an update.
+    static constexpr UINT_PTR kModeSwitchTimer = 1;
+    static constexpr UINT_PTR kHistoryTimer = 2;
+
     explicit CUpdateDlg(CWnd* pParent = nullptr);
     ~CUpdateDlg() override;
 
@@ -96,6 +104,14 @@ protected:
     // A worker talks to the receiver now: the window's thread must not.
     bool ReceiverBusy() const { return IsWorkerRunning(); }
 
+    // Update history (ui/UpdateDlgHistory.cpp). A record is begun at the Update button,
+    // completed from the session once its worker has ended, and written then, or for a
+    // success once the receiver reports its version after the reboot (within a minute).
+    void BeginRecord();
+    void CompleteRecord();
+    void WriteRecord();
+    void OnVersionAfterUpdate();
+
     std::unique_ptr<CButtonEx> m_pBtnClose;
     std::unique_ptr<CButtonEx> m_pBtnMinimize;
     std::unique_ptr<CButtonEx> m_pBtnUpdate;
@@ -116,7 +132,10 @@ protected:
 
     std::wstring m_VersionText;
     mutable std::mutex m_VersionTextLock;
-    bool m_bAskingToClose = false; // the abort question is open (window's thread)
+    bool m_bAskingToClose = false;        // the abort question is open (window's thread)
+    std::optional<UpdateRecord> m_Record; // the last update's, until written (window's thread)
+    bool m_bRecordComplete = false;
+    ULONGLONG m_nUpdateStartedAt = 0;
     bool m_bShutdownBlocked = false;
 
     // Link workers (ui/UpdateDlgWorkers.cpp).

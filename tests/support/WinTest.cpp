@@ -290,6 +290,13 @@ DWORD GdiObjectCount() {
 }
 
 namespace {
+// The layout of a UNICODE_STRING, which the user-mode headers leave to winternl.h.
+struct UNICODE_STRING_VIEW {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+
 BOOL CALLBACK CountChildWindow(HWND, LPARAM count) {
     ++*reinterpret_cast<DWORD*>(count);
     return TRUE;
@@ -316,6 +323,30 @@ DWORD CountHandles() {
     return n;
 }
 } // namespace
+
+std::map<std::uintptr_t, std::wstring> HandleKinds() {
+    // NtQueryObject's type information: a UNICODE_STRING first, its text behind it.
+    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    std::map<std::uintptr_t, std::wstring> kinds;
+    DWORD flags = 0;
+    for (std::uintptr_t value = 4; value < 0x20000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (!GetHandleInformation(handle, &flags))
+            continue;
+        alignas(8) BYTE info[512] = {};
+        ULONG got = 0;
+        std::wstring kind = L"?";
+        if (query && query(handle, 2 /* ObjectTypeInformation */, info, sizeof(info), &got) >= 0) {
+            const auto* name = reinterpret_cast<const UNICODE_STRING_VIEW*>(info);
+            if (name->Buffer)
+                kind.assign(name->Buffer, name->Length / sizeof(wchar_t));
+        }
+        kinds[value] = kind;
+    }
+    return kinds;
+}
 
 ProcessCounts CountProcessResources() {
     ProcessCounts counts;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,10 @@ struct ProcessCounts {
     }
 };
 ProcessCounts CountProcessResources();
+
+// The kernel handles the process holds, each with its object's kind ("Event", "Key"...),
+// to tell what a count that moved is made of.
+std::map<std::uintptr_t, std::wstring> HandleKinds();
 
 // GDI objects the platform itself keeps for each dialog made from this template and
 // destroyed again (Wine's dialog manager keeps one for the prompt's), measured over
