@@ -1,5 +1,7 @@
 #include "framework/WinApp.h"
 
+#include "framework/SystemLibrary.h"
+
 #include <commctrl.h>
 
 namespace {
@@ -40,8 +42,16 @@ int AfxWinMain(HINSTANCE instance) {
     if (!app)
         return 1;
     app->m_hInstance = instance;
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&icc);
+    // The common controls are not one of the system's known libraries, so they are loaded
+    // rather than imported; the manifest's side-by-side assembly supplies them. They stay
+    // loaded while the application runs.
+    const CSystemLibrary commonControls(L"comctl32.dll");
+    const auto initCommonControls =
+        commonControls.Function<decltype(&::InitCommonControlsEx)>("InitCommonControlsEx");
+    if (initCommonControls) {
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        initCommonControls(&icc);
+    }
     if (!app->InitInstance())
         return app->ExitInstance();
     return app->Run();

@@ -1,34 +1,72 @@
 #include "link/DeviceSeam.h"
 
+#include "framework/SystemLibrary.h"
+
 #include <atomic>
 
 namespace {
 
-// Forwards each operation to the system function of the same name.
+// Calls a function of a system library, or, when the library or the function cannot be
+// had, returns `failure` with the last error saying why, as a call that fails does.
+template <class Result, class... Params, class... Args>
+Result Forward(Result(WINAPI* function)(Params...), const CSystemLibrary& library, Result failure,
+               Args... args) {
+    if (function)
+        return function(args...);
+    ::SetLastError(library.UnavailableError());
+    return failure;
+}
+
+// Forwards each operation to the system function of the same name. The HID class and
+// device set-up services are not imported: their libraries are loaded from the system
+// folder when the table is made (see CSystemLibrary for why). A service that cannot be
+// had fails as the system call does, and the link then finds no receiver; without
+// hid.dll the HID class reported is GUID_NULL, a class no device has. Device files and
+// notifications are kernel and window services, always present.
 class SystemDeviceApi final : public DeviceApi {
 public:
-    void HidD_GetHidGuid(LPGUID hidGuid) override { ::HidD_GetHidGuid(hidGuid); }
+    SystemDeviceApi(const wchar_t* hidLibrary, const wchar_t* setupLibrary)
+        : m_Hid(hidLibrary), m_Setup(setupLibrary),
+          m_pGetHidGuid(m_Hid.Function<decltype(&::HidD_GetHidGuid)>("HidD_GetHidGuid")),
+          m_pGetAttributes(m_Hid.Function<decltype(&::HidD_GetAttributes)>("HidD_GetAttributes")),
+          m_pGetClassDevs(
+              m_Setup.Function<decltype(&::SetupDiGetClassDevsW)>("SetupDiGetClassDevsW")),
+          m_pEnumInterfaces(m_Setup.Function<decltype(&::SetupDiEnumDeviceInterfaces)>(
+              "SetupDiEnumDeviceInterfaces")),
+          m_pGetInterfaceDetail(m_Setup.Function<decltype(&::SetupDiGetDeviceInterfaceDetailW)>(
+              "SetupDiGetDeviceInterfaceDetailW")),
+          m_pDestroyList(m_Setup.Function<decltype(&::SetupDiDestroyDeviceInfoList)>(
+              "SetupDiDestroyDeviceInfoList")) {}
+
+    void HidD_GetHidGuid(LPGUID hidGuid) override {
+        if (m_pGetHidGuid)
+            m_pGetHidGuid(hidGuid);
+        else
+            *hidGuid = GUID{};
+    }
     BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) override {
-        return ::HidD_GetAttributes(device, attributes);
+        return Forward(m_pGetAttributes, m_Hid, BOOLEAN{FALSE}, device, attributes);
     }
     HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent,
                                   DWORD flags) override {
-        return ::SetupDiGetClassDevsW(classGuid, enumerator, parent, flags);
+        return Forward(m_pGetClassDevs, m_Setup, HDEVINFO{INVALID_HANDLE_VALUE}, classGuid,
+                       enumerator, parent, flags);
     }
     BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA deviceInfo,
                                      const GUID* interfaceGuid, DWORD index,
                                      PSP_DEVICE_INTERFACE_DATA interfaceData) override {
-        return ::SetupDiEnumDeviceInterfaces(set, deviceInfo, interfaceGuid, index, interfaceData);
+        return Forward(m_pEnumInterfaces, m_Setup, BOOL{FALSE}, set, deviceInfo, interfaceGuid,
+                       index, interfaceData);
     }
     BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
                                           PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail,
                                           DWORD detailSize, PDWORD requiredSize,
                                           PSP_DEVINFO_DATA deviceInfo) override {
-        return ::SetupDiGetDeviceInterfaceDetailW(set, interfaceData, detail, detailSize,
-                                                  requiredSize, deviceInfo);
+        return Forward(m_pGetInterfaceDetail, m_Setup, BOOL{FALSE}, set, interfaceData, detail,
+                       detailSize, requiredSize, deviceInfo);
     }
     BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
-        return ::SetupDiDestroyDeviceInfoList(set);
+        return Forward(m_pDestroyList, m_Setup, BOOL{FALSE}, set);
     }
     HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override {
@@ -57,6 +95,16 @@ public:
     BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) override {
         return ::UnregisterDeviceNotification(notification);
     }
+
+private:
+    const CSystemLibrary m_Hid;
+    const CSystemLibrary m_Setup;
+    decltype(&::HidD_GetHidGuid) const m_pGetHidGuid;
+    decltype(&::HidD_GetAttributes) const m_pGetAttributes;
+    decltype(&::SetupDiGetClassDevsW) const m_pGetClassDevs;
+    decltype(&::SetupDiEnumDeviceInterfaces) const m_pEnumInterfaces;
+    decltype(&::SetupDiGetDeviceInterfaceDetailW) const m_pGetInterfaceDetail;
+    decltype(&::SetupDiDestroyDeviceInfoList) const m_pDestroyList;
 };
 
 std::atomic<DeviceApi*> g_pDeviceApi{nullptr};
@@ -64,8 +112,13 @@ std::atomic<DeviceApi*> g_pDeviceApi{nullptr};
 } // namespace
 
 DeviceApi& RealDeviceApi() {
-    static SystemDeviceApi api;
+    static SystemDeviceApi api(L"hid.dll", L"setupapi.dll");
     return api;
+}
+
+std::unique_ptr<DeviceApi> MakeSystemDeviceApi(const wchar_t* hidLibrary,
+                                               const wchar_t* setupLibrary) {
+    return std::make_unique<SystemDeviceApi>(hidLibrary, setupLibrary);
 }
 
 DeviceApi& CurrentDeviceApi() {

@@ -9,6 +9,8 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <memory>
+
 // DeviceApi is the narrow set of HID class, device set-up, device-file and notification
 // services that CHid uses. Each operation has the name, arguments, results and last-error
 // behaviour of the system function it stands for. The default table is the real system
@@ -55,8 +57,15 @@ public:
     virtual BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) = 0;
 };
 
-// The table that forwards every call to the system.
+// The table that forwards every call to the system. Its HID class and device set-up
+// libraries are loaded from the system folder, not imported by name.
 DeviceApi& RealDeviceApi();
+
+// A table like the real one, with its HID class and device set-up services taken from the
+// system libraries of these names (hid.dll and setupapi.dll for the real one): for
+// checking how it behaves when a library or a function cannot be had.
+std::unique_ptr<DeviceApi> MakeSystemDeviceApi(const wchar_t* hidLibrary,
+                                               const wchar_t* setupLibrary);
 
 // The table in use now: the real system unless another one has been installed.
 DeviceApi& CurrentDeviceApi();

@@ -17,6 +17,9 @@ std::atomic<std::uint8_t> g_nLastDeviceMode{0};
 namespace {
 
 constexpr DWORD kOpenReadTimeoutMs = 200;
+// A report the device has not taken within this time is cancelled and counts as not
+// written: a receiver that stops taking reports must not hold the tool up.
+constexpr DWORD kWriteTimeoutMs = 1000;
 // An interface whose detail query keeps failing is given up after this many attempts,
 // each with a buffer sized for it, and the search moves on to the next interface.
 constexpr int kDetailAttempts = 3;
@@ -71,6 +74,8 @@ struct CHid::DeviceFile {
     explicit DeviceFile(UniqueDeviceHandle handle) : File(std::move(handle)) {}
     UniqueDeviceHandle File;
     std::atomic<bool> Retired{false};
+    // The event of the overlapped write in flight on this file; writes take turns.
+    UniqueKernelHandle WriteEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 CHid::CHid() = default;
@@ -182,7 +187,7 @@ int CHid::OpenDevice() {
 
     auto write = std::make_shared<DeviceFile>(
         UniqueDeviceHandle(api, api.CreateFileW(path.c_str(), GENERIC_WRITE, kShare, nullptr,
-                                                OPEN_EXISTING, 0, nullptr)));
+                                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)));
     std::shared_ptr<DeviceFile> read;
     if (write->File.Valid()) {
         read = std::make_shared<DeviceFile>(
@@ -244,17 +249,43 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
         file = m_hWrite;
     }
     if (!file || !file->File.Valid()) {
+        m_nLastWriteError = ERROR_INVALID_HANDLE;
         return 0;
     }
     // With no device mode there is no report to send; a zero-length write must not count
     // as written.
     if (length == 0) {
+        m_nLastWriteError = ERROR_DEVICE_NOT_CONNECTED;
         return 0;
     }
+    if (!file->WriteEvent.Valid()) {
+        m_nLastWriteError = ERROR_NOT_ENOUGH_MEMORY;
+        return 0;
+    }
+    // Overlapped, with a time-out: a write the device never completes is cancelled, and
+    // waited for, before the report buffer may be used again.
+    DeviceApi& api = file->File.Api();
+    const HANDLE handle = file->File.Get();
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = file->WriteEvent.Get();
+    ::ResetEvent(overlapped.hEvent);
+    if (!api.WriteFile(handle, g_TxReportBuffer, static_cast<DWORD>(length), nullptr,
+                       &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            NoteWriteFailure(error);
+            return 0;
+        }
+    }
+    const DWORD wait = WaitForSingleObject(overlapped.hEvent, kWriteTimeoutMs);
+    if (wait != WAIT_OBJECT_0) {
+        api.CancelIoEx(handle, &overlapped);
+    }
     DWORD written = 0;
-    if (!file->File.Api().WriteFile(file->File.Get(), g_TxReportBuffer, static_cast<DWORD>(length),
-                                    &written, nullptr)) {
-        NoteFailure(GetLastError());
+    if (!api.GetOverlappedResult(handle, &overlapped, &written, TRUE)) {
+        const DWORD error = GetLastError();
+        NoteWriteFailure(wait == WAIT_TIMEOUT && error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT
+                                                                                  : error);
         return 0;
     }
     return 1;
@@ -327,6 +358,11 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
     return HID_READ_FAILED;
 }
 
+void CHid::NoteWriteFailure(DWORD error) {
+    m_nLastWriteError = error;
+    NoteFailure(error);
+}
+
 void CHid::NoteFailure(DWORD error) {
     if (MeansDeviceGone(error)) {
         m_bGone = true;
@@ -349,6 +385,11 @@ int CHid::RegisterDeviceChange() {
         api.RegisterDeviceNotificationW(m_hNotifyWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     m_hDevNotify.Reset(&api, notify);
     return notify ? 1 : 0;
+}
+
+void CHid::UnregisterDeviceChange() {
+    std::lock_guard<std::mutex> search(m_SearchLock);
+    m_hDevNotify.Reset();
 }
 
 std::wstring CHid::DevicePath() const {

@@ -45,8 +45,8 @@ constexpr DWORD HID_READ_FAILED = WAIT_FAILED;                     // any other 
 // CHid is the program's only door to the receiver. The main window owns one, sets
 // m_hNotifyWnd and calls FindDevice at start-up and on every device-change notification;
 // the first search also registers that window for HID arrival and removal notifications.
-// OpenDevice opens the device found with one handle for writing and one overlapped
-// handle for reading; WriteHid sends one output report and ReadHid waits up to the read
+// OpenDevice opens the device found with two overlapped handles, one for writing and one
+// for reading; WriteHid sends one output report and ReadHid waits up to the read
 // time-out for one input report. The report layout follows the device mode
 // (g_nDeviceMode). All system calls go through the device seam (CurrentDeviceApi()).
 // Searches, opens, reads and writes may run on different threads at the same time: the
@@ -70,7 +70,8 @@ public:
     int OpenDevice();
     // Sends count payload bytes as one output report of the device mode's length.
     // Nonzero when written; 0 when there is no write handle, no device mode, or the
-    // write failed (DeviceGone() then tells whether the receiver has been removed).
+    // write failed or did not complete within a second (LastWriteError() then says why,
+    // DeviceGone() whether the receiver has been removed).
     int WriteHid(const std::uint8_t* data, std::uint8_t count);
     // Waits up to the read time-out for one input report and copies up to count payload
     // bytes (those after the report number) into dest. Returns one of the HID_READ_
@@ -79,11 +80,16 @@ public:
     void SetReadTimeout(DWORD milliseconds);
     // Registers m_hNotifyWnd for HID interface arrivals and removals. 1 on success.
     int RegisterDeviceChange();
+    // Ends the registration, for a window that is going; it is not made again.
+    void UnregisterDeviceChange();
 
     // True once a read or write on the open handles has failed because the receiver has
     // been removed; a successful OpenDevice clears it.
     bool DeviceGone() const { return m_bGone.load(); }
     DWORD ReadTimeout() const { return m_nReadTimeout.load(); }
+    // The system error of the latest write that failed (ERROR_TIMEOUT for one the device
+    // did not complete in time).
+    DWORD LastWriteError() const { return m_nLastWriteError.load(); }
     std::wstring DevicePath() const;
 
     // Window that receives device-change notifications; set before the first search.
@@ -96,6 +102,7 @@ private:
 
     static void Retire(std::shared_ptr<DeviceFile> file);
     void NoteFailure(DWORD error);
+    void NoteWriteFailure(DWORD error);
 
     std::shared_ptr<DeviceFile> m_hWrite;
     std::shared_ptr<DeviceFile> m_hRead;
@@ -105,6 +112,7 @@ private:
     UniqueDeviceNotification m_hDevNotify;
 
     std::atomic<bool> m_bGone{false};
+    std::atomic<DWORD> m_nLastWriteError{ERROR_SUCCESS};
     mutable std::mutex m_Lock; // m_hWrite, m_hRead, m_DevicePath
     std::mutex m_SearchLock;   // one search at a time; m_bNotifyRegistered, m_hDevNotify
 };

@@ -1,29 +1,55 @@
-// The link workers: the threads that read the receiver's replies. The listen worker
-// asks a mode-1 receiver for its version and listens until the version reply has
-// come; the update worker announces an update and listens until the session is done.
-// Both run the same receive loop: read one report with the read time-out; on nothing,
-// send CMD_POLL; on a report, hand its frame to the main window's DispatchReply, on
-// the worker's own thread. One worker talks to the receiver at a time; the main window
-// starts them (StartListenThread, StartUpdateThread) and stops them before it goes.
+// The receive loop of the link workers: the threads that read the receiver's replies.
+// Each pass reads one report with the read time-out; a report's frame goes to the reply
+// sink the loop was given, on the worker's own thread, and a pass that brings nothing
+// sends CMD_POLL. The loop knows nothing of sessions or windows: the listen worker's
+// sink waits for the version reply, the update worker's sink is the update session.
 #pragma once
+
+#include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+
+class CHid;
 
 // Holds kListenMarker while the listen worker is to keep listening; the version reply
 // stores the receiver's version word in it, which ends that worker's loop.
 constexpr std::uint32_t kListenMarker = 0x5A5A5A5A;
 extern std::atomic<std::uint32_t> g_nListenMarker;
 
-// The update worker loops while this is 0; the session sets it when the update has
-// finished, failed or been stopped.
-extern std::atomic<int> g_bUpdateDone;
-
 // The workers' receive buffer: byte 0 the frame's count, bytes 1.. the frame.
 extern std::uint8_t g_RxReport[65];
 
-// The thread procedures. They reach the window and its device through g_pMainWindow.
-// ListenThread returns 0; UpdateThread 0 when its first command could not be written,
-// else 1.
-unsigned ListenThread();
-unsigned UpdateThread();
+// What the receive loop hands its reports to.
+class IReplySink {
+public:
+    // One received frame: count bytes at frame, never more than a report holds. The
+    // frame may still be shorter than its type needs; the sink checks.
+    virtual void DispatchReply(const BYTE* frame, USHORT count) = 0;
+    // Asked after every pass: false ends the loop.
+    virtual bool KeepListening() = 0;
+    // A pass that brought no report, after the poll was sent.
+    virtual void OnQuietPass() {}
+
+protected:
+    ~IReplySink() = default;
+};
+
+// Why a receive loop ended.
+enum class LoopEnd {
+    Finished,   // the sink stopped listening
+    Stopped,    // stop was set
+    DeviceGone, // the receiver has been removed (a read said so, or removed was set)
+};
+
+// Runs the receive loop on hid until the sink stops listening, stop is set, or the
+// receiver is gone. `removed` is set by whoever learns of a removal first (the window's
+// device-change handling): with no receiver found, reads no longer reach the device.
+LoopEnd ReceiveLoop(CHid& hid, IReplySink& sink, const std::atomic<bool>& stop,
+                    const std::atomic<bool>& removed);
+
+// The listen worker: opens the device, asks for the firmware version and runs the
+// receive loop until the version reply has come (g_nListenMarker changes), stop is set,
+// or the receiver is gone. Returns 0.
+unsigned ListenThread(CHid& hid, IReplySink& sink, const std::atomic<bool>& stop,
+                      const std::atomic<bool>& removed);

@@ -3,6 +3,7 @@
 // companion window to plug and unplug it. A bad command line prints the usage and ends
 // the process with status 2.
 #include "app/UpdateApp.h"
+#include "framework/SystemLibrary.h"
 #include "link/DeviceSeam.h"
 #include "sim/SimCompanion.h"
 #include "sim/SimOptions.h"
@@ -11,6 +12,7 @@
 CUpdateApp theApp;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+    AfxRestrictDllSearch();
     SimOptions options;
     std::wstring error;
     if (!ParseSimOptions(__argc, __wargv, &options, &error)) {

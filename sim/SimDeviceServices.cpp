@@ -195,8 +195,23 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
         if (ReceiverFileGone(*file)) {
             return error.Fail(ERROR_DEVICE_NOT_CONNECTED);
         }
-        if (Fails(m_nWriteFailures)) {
+        const std::uint64_t number = ++m_nReceiverWrites;
+        if (Fails(m_nWriteFailures) || (number >= m_nFailFromWrite && number < m_nFailUntilWrite)) {
             return error.Fail(ERROR_GEN_FAILURE);
+        }
+        if (number == m_nHangAtWrite) {
+            // Taken by nobody: pending until cancelled, and then never delivered.
+            if (!overlapped) {
+                return error.Fail(ERROR_INVALID_PARAMETER);
+            }
+            if (overlapped->hEvent) {
+                ::ResetEvent(overlapped->hEvent);
+            }
+            overlapped->InternalHigh = 0;
+            overlapped->Internal = kStatusPending;
+            m_Reads.push_back({m_nNextRead++, handle, overlapped, nullptr, size,
+                               GetCurrentThreadId(), false, true});
+            return error.Fail(ERROR_IO_PENDING);
         }
         const std::uint8_t reportId = m_nMode == 2 ? REPORT_ID_MODE2 : REPORT_ID_MODE1;
         if (size != static_cast<DWORD>(ReportLength(kReceiver)) || bytes[0] != reportId) {

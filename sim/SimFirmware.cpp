@@ -99,7 +99,14 @@ void SimFirmware::OnFrame(const std::vector<std::uint8_t>& frame, std::vector<Ac
         m_Data.clear();
         m_nRequests = 0;
         m_Phase = Phase::Ready;
+        if (m_Options.UnplugBeforeReady) {
+            actions.push_back({ActionKind::Unplug, {}});
+            break;
+        }
         Reply({0x00, REPLY_READY, 0x01, 0x00, 0x00}, actions);
+        if (m_Options.ReadyTwice) {
+            Reply({0x00, REPLY_READY, 0x01, 0x00, 0x00}, actions);
+        }
         break;
     case FRAME_LINK:
         if (frame.size() >= 5) {
@@ -141,6 +148,12 @@ void SimFirmware::OnLinkFrame(const std::vector<std::uint8_t>& frame,
         m_Data.clear();
         m_nRequests = 0;
         m_Phase = Phase::Receiving;
+        if (m_Options.UnplugOnHeader) {
+            m_Update.Unplugged = true;
+            End(actions);
+            actions.push_back({ActionKind::Unplug, {}});
+            break;
+        }
         RequestData(actions);
         break;
     case SUB_DATA:
@@ -155,6 +168,11 @@ void SimFirmware::OnLinkFrame(const std::vector<std::uint8_t>& frame,
             m_Update.Unplugged = true;
             End(actions);
             actions.push_back({ActionKind::Unplug, {}});
+            break;
+        }
+        if (m_Options.EarlyAckAfter > 0 &&
+            m_Update.Blocks == static_cast<std::uint32_t>(m_Options.EarlyAckAfter)) {
+            Reply({0x00, REPLY_ACK, 0x01, 0x00, ACK_UPDATE_DONE}, actions);
             break;
         }
         if (m_Update.DataBytes >= m_Update.DataLength) {
@@ -179,8 +197,14 @@ void SimFirmware::OnLinkFrame(const std::vector<std::uint8_t>& frame,
     }
 }
 
-void SimFirmware::Reply(std::vector<std::uint8_t> frame, std::vector<Action>& actions) const {
-    if (m_Options.Silent) {
+bool SimFirmware::Silenced() const {
+    return m_Options.Silent ||
+           (m_Options.SilentFromBlock > 0 &&
+            m_Update.Blocks >= static_cast<std::uint32_t>(m_Options.SilentFromBlock));
+}
+
+void SimFirmware::Reply(std::vector<std::uint8_t> frame, std::vector<Action>& actions) {
+    if (Silenced()) {
         return;
     }
     if (m_Options.GarbageFrames) {
@@ -189,6 +213,16 @@ void SimFirmware::Reply(std::vector<std::uint8_t> frame, std::vector<Action>& ac
         actions.push_back({ActionKind::Send, {0x00, 0x04}});
     }
     actions.push_back({ActionKind::Send, std::move(frame)});
+    // A malformed report, of one of two kinds in turn: a frame cut short of the sub-code
+    // its type needs, or a count byte that claims more than a report holds.
+    if (m_Options.GarbageEvery > 0 && ++m_nReportsSent % m_Options.GarbageEvery == 0) {
+        if ((m_nReportsSent / m_Options.GarbageEvery) % 2) {
+            actions.push_back({ActionKind::Send, {0x00, FRAME_LINK, 0x01}});
+        } else {
+            actions.push_back(
+                {ActionKind::SendRaw, {0xFF, 0x00, FRAME_LINK, 0x01, 0x00, SUB_DATA_REQUEST}});
+        }
+    }
 }
 
 void SimFirmware::RequestData(std::vector<Action>& actions) {

@@ -24,10 +24,16 @@ struct SimFirmwareOptions {
     bool Silent = false;   // never sends a report
     int FailAtRequest = 0; // the Nth data request of an update is replaced by a failure
     std::uint8_t FailureSubCode = 0x15;
-    int UnplugAfterBlocks = 0;  // leaves after receiving this many data blocks
-    bool EndWithAck = false;    // once all data is in: REPLY_ACK 0x32 instead of a last request
-    bool GarbageFrames = false; // before each reply: a frame not starting 0x00, an empty
-                                // report and a frame of an unknown type
+    int UnplugAfterBlocks = 0;      // leaves after receiving this many data blocks
+    bool UnplugBeforeReady = false; // leaves on CMD_START_UPDATE instead of answering it
+    bool UnplugOnHeader = false;    // leaves on SUB_HEADER instead of asking for data
+    bool EndWithAck = false;        // once all data is in: REPLY_ACK 0x32 instead of a last request
+    bool GarbageFrames = false;     // before each reply: a frame not starting 0x00, an empty
+                                    // report and a frame of an unknown type
+    int GarbageEvery = 0;           // after every Nth report it sends: a malformed report
+    int SilentFromBlock = 0;        // stops answering once it has received this many blocks
+    bool ReadyTwice = false;        // answers CMD_START_UPDATE with two ready replies
+    int EarlyAckAfter = 0;          // REPLY_ACK 0x32 after this many blocks, image complete or not
 };
 
 // SimFirmware is the receiver's protocol engine, free of any device plumbing: it takes
@@ -38,10 +44,12 @@ struct SimFirmwareOptions {
 // mode-2 receiver only understands CMD_SWITCH_MODE. Not thread-safe; its owner locks.
 class SimFirmware {
 public:
-    enum class ActionKind { Send, Reboot, SwitchMode, Unplug, UpdateEnded };
+    enum class ActionKind { Send, SendRaw, Reboot, SwitchMode, Unplug, UpdateEnded };
     struct Action {
         ActionKind Kind;
-        std::vector<std::uint8_t> Frame; // for Send
+        // Send: a frame, behind a count byte made for it. SendRaw: the report's payload
+        // as it is, count byte included, whatever that count claims.
+        std::vector<std::uint8_t> Frame;
     };
 
     SimFirmwareOptions& Options() { return m_Options; }
@@ -66,7 +74,8 @@ private:
 
     void OnFrame(const std::vector<std::uint8_t>& frame, std::vector<Action>& actions);
     void OnLinkFrame(const std::vector<std::uint8_t>& frame, std::vector<Action>& actions);
-    void Reply(std::vector<std::uint8_t> frame, std::vector<Action>& actions) const;
+    void Reply(std::vector<std::uint8_t> frame, std::vector<Action>& actions);
+    bool Silenced() const;
     void RequestData(std::vector<Action>& actions);
     void End(std::vector<Action>& actions);
 
@@ -79,4 +88,5 @@ private:
     std::vector<std::uint8_t> m_Data;
     int m_nRequests = 0;
     int m_nPolls = 0;
+    int m_nReportsSent = 0;
 };

@@ -97,9 +97,30 @@ bool ReadFailAt(ArgumentReader& args, SimOptions* options) {
     return true;
 }
 
+// The options that take a count N >= 1, and where each keeps it.
+int* CountOption(const std::wstring& name, SimOptions* o) {
+    if (name == L"--unplug-at")
+        return &o->UnplugAt;
+    if (name == L"--write-fails-at")
+        return &o->WriteFailsAt;
+    if (name == L"--write-hangs-at")
+        return &o->WriteHangsAt;
+    if (name == L"--silent-from")
+        return &o->SilentFrom;
+    if (name == L"--garbage-every")
+        return &o->GarbageEvery;
+    if (name == L"--early-ack")
+        return &o->EarlyAck;
+    return nullptr;
+}
+
 bool ReadOption(const std::wstring& name, ArgumentReader& args, SimOptions* o) {
     std::uint32_t n = 0;
-    if (name == L"--absent") {
+    if (int* count = CountOption(name, o)) {
+        if (!args.Number(name, 1, INT_MAX, &n))
+            return false;
+        *count = static_cast<int>(n);
+    } else if (name == L"--absent") {
         o->Absent = true;
     } else if (name == L"--mode") {
         std::wstring text;
@@ -113,14 +134,12 @@ bool ReadOption(const std::wstring& name, ArgumentReader& args, SimOptions* o) {
             return false;
     } else if (name == L"--fail-at") {
         return ReadFailAt(args, o);
-    } else if (name == L"--unplug-at") {
-        if (!args.Number(name, 1, INT_MAX, &n))
-            return false;
-        o->UnplugAt = static_cast<int>(n);
     } else if (name == L"--ack-finish") {
         o->AckFinish = true;
     } else if (name == L"--silent") {
         o->Silent = true;
+    } else if (name == L"--ready-twice") {
+        o->ReadyTwice = true;
     } else if (name == L"--latency-ms") {
         if (!args.Number(name, 0, kMaxSimLatencyMs, &n))
             return false;
@@ -195,6 +214,13 @@ std::wstring SimUsage() {
            L"  --silent            never answer anything\n"
            L"  --latency-ms MS     delay each report it sends by MS milliseconds\n"
            L"                      (default 0, at most 60000)\n"
+           L"  --write-fails-at N  the Nth write to it (from 1, every report counts) fails\n"
+           L"  --write-hangs-at N  the Nth write to it never completes until cancelled\n"
+           L"  --silent-from N     stop answering once it has received N data blocks\n"
+           L"  --garbage-every N   send a malformed report after every Nth report it sends\n"
+           L"  --ready-twice       answer the start of an update with two ready replies\n"
+           L"  --early-ack N       acknowledge the end (0x32) after N data blocks, whether\n"
+           L"                      or not the image is complete\n"
            L"  --received PATH     whenever an update ends, write what it received to PATH\n"
            L"                      as an image file\n";
 }
@@ -214,6 +240,16 @@ void ApplySimOptions(const SimOptions& options, SimReceiver& receiver) {
     receiver.SetEndWithAck(options.AckFinish);
     receiver.SetSilent(options.Silent);
     receiver.SetReplyLatency(options.LatencyMs);
+    SimFirmwareOptions firmware = receiver.FirmwareOptions();
+    firmware.SilentFromBlock = options.SilentFrom;
+    firmware.GarbageEvery = options.GarbageEvery;
+    firmware.ReadyTwice = options.ReadyTwice;
+    firmware.EarlyAckAfter = options.EarlyAck;
+    receiver.SetFirmwareOptions(firmware);
+    if (options.WriteFailsAt)
+        receiver.FailWriteAt(options.WriteFailsAt);
+    if (options.WriteHangsAt)
+        receiver.HangWriteAt(options.WriteHangsAt);
     // The path is fixed now: the file chooser moves the current directory to wherever
     // the image was chosen, and the file belongs where the person pointed at start-up.
     const std::wstring path = FullPath(options.ReceivedPath);

@@ -22,6 +22,12 @@ struct SimOptions {
     bool AckFinish = false;             // --ack-finish
     bool Silent = false;                // --silent
     DWORD LatencyMs = 0;                // --latency-ms MS
+    int WriteFailsAt = 0;               // --write-fails-at N: 0 for never, else N >= 1
+    int WriteHangsAt = 0;               // --write-hangs-at N: 0 for never, else N >= 1
+    int SilentFrom = 0;                 // --silent-from N: 0 for never, else N >= 1
+    int GarbageEvery = 0;               // --garbage-every N: 0 for never, else N >= 1
+    bool ReadyTwice = false;            // --ready-twice
+    int EarlyAck = 0;                   // --early-ack N: 0 for never, else N >= 1
     std::wstring ReceivedPath;          // --received PATH: empty for none
 };
 

@@ -93,9 +93,38 @@ void SimReceiver::UnplugAfterBlocks(int n) {
     m_Firmware.Options().UnplugAfterBlocks = n;
 }
 
+void SimReceiver::SetFirmwareOptions(const SimFirmwareOptions& options) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Firmware.Options() = options;
+}
+
+SimFirmwareOptions SimReceiver::FirmwareOptions() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_Firmware.Options();
+}
+
 void SimReceiver::AddOtherDevice(const SimOtherDevice& device) {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_Others.push_back(device);
+    if (!m_Registrations.empty()) {
+        QueueNotification(true, PathOf(static_cast<int>(m_Others.size() - 1)));
+    }
+}
+
+bool SimReceiver::RemoveOtherDevice() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (m_Others.empty()) {
+        return false;
+    }
+    const int device = static_cast<int>(m_Others.size() - 1);
+    const std::wstring path = PathOf(device);
+    // Its open files stay, as the system's do, but no longer reach a device.
+    for (auto file = m_Files.begin(); file != m_Files.end();) {
+        file = file->second.Device == device ? m_Files.erase(file) : std::next(file);
+    }
+    m_Others.pop_back();
+    QueueNotification(false, path);
+    return true;
 }
 
 void SimReceiver::FailDetailQueries(int times) {
@@ -106,6 +135,25 @@ void SimReceiver::FailDetailQueries(int times) {
 void SimReceiver::FailWrites(int times) {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_nWriteFailures = times;
+}
+
+void SimReceiver::FailWriteAt(int n, int times) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_nFailFromWrite = m_nReceiverWrites + static_cast<std::uint64_t>(n);
+    m_nFailUntilWrite =
+        times < 0 ? UINT64_MAX : m_nFailFromWrite + static_cast<std::uint64_t>(times);
+}
+
+void SimReceiver::HangWriteAt(int n) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_nHangAtWrite = m_nReceiverWrites + static_cast<std::uint64_t>(n);
+}
+
+void SimReceiver::SetLatencySpikes(std::uint32_t perMillion, DWORD maxMs, std::uint32_t seed) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_nSpikePerMillion = perMillion;
+    m_nSpikeMaxMs = maxMs;
+    m_nSpikeRandom = seed | 1;
 }
 
 void SimReceiver::FailReads(int times) {
@@ -199,16 +247,36 @@ void SimReceiver::SendFrame(std::vector<std::uint8_t> frame) {
     ApplyLocked({{SimFirmware::ActionKind::Send, std::move(frame)}});
 }
 
+// The delay before the receiver's next report: the latency, and now and then a spike.
+DWORD SimReceiver::NextReportDelayLocked() {
+    if (m_nSpikePerMillion == 0 || m_nSpikeMaxMs == 0) {
+        return m_nLatency;
+    }
+    const auto next = [this] {
+        m_nSpikeRandom = m_nSpikeRandom * 1664525u + 1013904223u;
+        return m_nSpikeRandom >> 8;
+    };
+    if (next() % 1000000 >= m_nSpikePerMillion) {
+        return m_nLatency;
+    }
+    return m_nLatency + next() % (m_nSpikeMaxMs + 1);
+}
+
 void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
-    const DWORD at = m_nLatency;
+    // Reports keep their order: a spike holds back the ones behind it as well.
+    DWORD at = m_nLatency;
     const std::uint64_t instance = m_nInstance;
     for (const SimFirmware::Action& action : actions) {
         switch (action.Kind) {
-        case SimFirmware::ActionKind::Send: {
+        case SimFirmware::ActionKind::Send:
+        case SimFirmware::ActionKind::SendRaw: {
             if (!m_bPresent) {
                 break;
             }
-            std::vector<std::uint8_t> report = InputReport(action.Frame);
+            at = std::max(at, NextReportDelayLocked());
+            std::vector<std::uint8_t> report = action.Kind == SimFirmware::ActionKind::Send
+                                                   ? InputReport(action.Frame)
+                                                   : RawInputReport(action.Frame);
             m_Scheduler.After(at, [this, instance, report] {
                 std::lock_guard<std::mutex> lock(m_Lock);
                 if (m_nInstance == instance) {
@@ -265,6 +333,16 @@ void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
     }
 }
 
+std::vector<std::uint8_t>
+SimReceiver::RawInputReport(const std::vector<std::uint8_t>& payload) const {
+    const std::size_t length = static_cast<std::size_t>(ReportLength(kReceiver));
+    std::vector<std::uint8_t> report(length, 0);
+    report[0] = m_nMode == 2 ? REPORT_ID_MODE2 : REPORT_ID_MODE1;
+    std::copy(payload.begin(), payload.begin() + std::min(payload.size(), length - 1),
+              report.begin() + 1);
+    return report;
+}
+
 std::vector<std::uint8_t> SimReceiver::InputReport(const std::vector<std::uint8_t>& frame) const {
     const int length = ReportLength(kReceiver);
     std::vector<std::uint8_t> report(static_cast<std::size_t>(length), 0);
@@ -283,7 +361,7 @@ void SimReceiver::DeliverLocked(const std::vector<std::uint8_t>& report) {
             continue;
         }
         const auto read = std::find_if(m_Reads.begin(), m_Reads.end(), [&](const PendingRead& r) {
-            return r.File == entry.first && !r.Cancelling;
+            return r.File == entry.first && !r.Cancelling && !r.Write;
         });
         if (read != m_Reads.end()) {
             const DWORD n = std::min<DWORD>(read->Size, static_cast<DWORD>(report.size()));
@@ -316,7 +394,8 @@ void SimReceiver::CancelLocked(std::list<PendingRead>::iterator read) {
     }
     read->Cancelling = true;
     const auto file = m_Files.find(read->File);
-    if (!m_CancelFrame.empty() && file != m_Files.end() && file->second.Device == kReceiver) {
+    if (!m_CancelFrame.empty() && !read->Write && file != m_Files.end() &&
+        file->second.Device == kReceiver) {
         const std::vector<std::uint8_t> report = InputReport(m_CancelFrame);
         m_CancelFrame.clear();
         const DWORD n = std::min<DWORD>(read->Size, static_cast<DWORD>(report.size()));

@@ -70,12 +70,27 @@ public:
     void SetGarbageFrames(bool garbage);
     void FailAtDataRequest(int n, std::uint8_t subCode); // 0: never
     void UnplugAfterBlocks(int n);                       // 0: never
+    // The firmware's behaviour as a whole, faults included (SimFirmwareOptions).
+    void SetFirmwareOptions(const SimFirmwareOptions& options);
+    SimFirmwareOptions FirmwareOptions() const;
+    // Another HID device; it arrives with notifications when the receiver is watched.
     void AddOtherDevice(const SimOtherDevice& device);
+    // The last device added leaves, with notifications. False when there is none.
+    bool RemoveOtherDevice();
 
     // --- Faults of the system services (a count of -1 means every time).
     void FailDetailQueries(int times); // the receiver's interface detail query
     void FailWrites(int times);        // WriteFile on the receiver fails
-    void FailReads(int times);         // ReadFile on the receiver fails at once
+    // The nth WriteFile on the receiver from now on (1 for the next) fails, and the
+    // `times - 1` after it too (-1: every one from the nth on).
+    void FailWriteAt(int n, int times = 1);
+    // The nth WriteFile on the receiver from now on goes pending and never completes
+    // until it is cancelled; a cancelled report never reaches the receiver.
+    void HangWriteAt(int n);
+    void FailReads(int times); // ReadFile on the receiver fails at once
+    // Each report the receiver sends is held back, with this chance in a million, by a
+    // random time of up to maxMs on top of the reply latency (seeded, so a run replays).
+    void SetLatencySpikes(std::uint32_t perMillion, DWORD maxMs, std::uint32_t seed);
     // Cancellation of a pending read completes this long after the cancel request.
     void SetCancelLatency(DWORD milliseconds);
     // The next cancelled read completes with this frame instead: it had just arrived.
@@ -147,6 +162,7 @@ private:
         bool Overlapped;
         std::deque<std::vector<std::uint8_t>> Inbox;
     };
+    // An overlapped read waiting for a report, or a write the receiver does not take.
     struct PendingRead {
         std::uint64_t Id;
         HANDLE File;
@@ -155,6 +171,7 @@ private:
         DWORD Size;
         DWORD Thread;
         bool Cancelling;
+        bool Write = false;
     };
     struct InterfaceEntry {
         int Device;
@@ -173,6 +190,8 @@ private:
     std::uint16_t ReceiverProduct() const;
     int ReportLength(int device) const;
     std::vector<std::uint8_t> InputReport(const std::vector<std::uint8_t>& frame) const;
+    std::vector<std::uint8_t> RawInputReport(const std::vector<std::uint8_t>& payload) const;
+    DWORD NextReportDelayLocked();
     OpenFile* FindFile(HANDLE file);
     bool ReceiverFileGone(const OpenFile& file) const;
     void DeliverLocked(const std::vector<std::uint8_t>& report);
@@ -200,6 +219,13 @@ private:
     std::vector<std::uint8_t> m_CancelFrame;
     int m_nDetailFailures = 0;
     int m_nWriteFailures = 0;
+    std::uint64_t m_nReceiverWrites = 0; // WriteFile calls on the receiver so far
+    std::uint64_t m_nFailFromWrite = 0;  // the writes numbered [from, until) fail
+    std::uint64_t m_nFailUntilWrite = 0;
+    std::uint64_t m_nHangAtWrite = 0; // the write of this number hangs; 0: none
+    std::uint32_t m_nSpikePerMillion = 0;
+    DWORD m_nSpikeMaxMs = 0;
+    std::uint32_t m_nSpikeRandom = 1;
     int m_nReadFailures = 0;
     std::vector<SimOtherDevice> m_Others;
 

@@ -16,8 +16,7 @@
 #include "framework/Afx.h"
 #include "ui/ButtonEx.h"
 #include "ui/SkinScale.h"
-
-enum PromptStyle { PROMPT_OK = 0, PROMPT_OKCANCEL = 1 };
+#include "update/SessionView.h" // PROMPT_OK, PROMPT_OKCANCEL
 
 class CPromptDlg : public CDialog {
 public:

@@ -2,14 +2,13 @@
 
 #include <dbt.h>
 
+#include "KestrixVersion.h"
 #include "app/Localization.h"
 #include "link/Frames.h"
 #include "link/LinkWorkers.h"
 #include "res/resource.h"
 #include "ui/SkinPictures.h"
-#include "update/UpdateSession.h"
-
-CUpdateDlg* g_pMainWindow = nullptr;
+#include "update/FirmwareChooser.h"
 
 namespace {
 constexpr COLORREF kBodyColor = RGB(0xb4, 0x20, 0x2d);
@@ -21,7 +20,6 @@ constexpr int kWindowWidth = 420;
 constexpr int kWindowHeight = 327;
 constexpr int kPanelHeight = 29;
 constexpr DWORD kPictureStyle = SS_BITMAP | SS_CENTERIMAGE;
-constexpr UINT_PTR kModeSwitchTimer = 1;
 
 int PanelWidth() {
     return UiLanguage() == UI_LANG_JAPANESE ? 178 : 172;
@@ -56,10 +54,12 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_ERASEBKGND()
     ON_WM_DEVICECHANGE()
     ON_WM_TIMER()
+    ON_WM_CLOSE()
     ON_WM_DESTROY()
     ON_WM_DPICHANGED()
+    ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
+    ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
     ON_MESSAGE(WM_KX_REFRESH_DEVICE, &CUpdateDlg::OnRefreshDeviceState)
-    ON_MESSAGE(WM_KX_SESSION_TIMER, &CUpdateDlg::OnStartSessionTimer)
     ON_MESSAGE(WM_KX_WORKER_ENDED, &CUpdateDlg::OnWorkerEnded)
     ON_BN_CLICKED(IDC_BTN_MINIMIZE, &CUpdateDlg::OnMinimizeButton)
     ON_BN_CLICKED(IDC_BTN_CLOSE, &CUpdateDlg::OnCloseButton)
@@ -68,9 +68,7 @@ END_MESSAGE_MAP()
 
 CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
-    g_pMainWindow = this;
     SetLinkHid(&m_Hid);
-    g_bUpdating = 0;
 }
 
 CUpdateDlg::~CUpdateDlg() {
@@ -78,10 +76,7 @@ CUpdateDlg::~CUpdateDlg() {
     m_pBtnClose.reset();
     m_pBtnMinimize.reset();
     m_pBtnUpdate.reset();
-    ResetSession();
     SetLinkHid(nullptr);
-    if (g_pMainWindow == this)
-        g_pMainWindow = nullptr;
 }
 
 void CUpdateDlg::DoDataExchange(CDataExchange* pDX) {
@@ -111,13 +106,10 @@ BOOL CUpdateDlg::OnInitDialog() {
     m_Progress.SendMessage(PBM_SETPOS, 0);
     m_Progress.SetOwner(this);
 
-    ResetSession();
     g_nDeviceMode = 0;
-    g_bUpdateDone = 1;
     m_Hid.m_hNotifyWnd = m_hWnd; // before the first search, which registers it
-    SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V1.0");
+    SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V" KX_VERSION_SHORT_W);
     g_nListenMarker = kListenMarker;
-    g_nUpdateState = STATE_DATA_DONE;
 
     if (m_Hid.FindDevice()) {
         if (g_nLastDeviceMode == 1) {
@@ -288,12 +280,21 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
     const bool found = m_Hid.FindDevice() != 0;
     const unsigned lastMode = g_nLastDeviceMode;
 
+    // The mode-switch request reopens the device: never while a worker talks to it. The
+    // search is made again once the worker has ended.
+    const auto requestModeSwitch = [this] {
+        if (ReceiverBusy())
+            m_bSearchPending = true;
+        else
+            RequestModeSwitch();
+    };
+
     switch (event) {
     case DBT_DEVNODES_CHANGED:
         if (found && lastMode == 1) {
             ShowConnectedLook();
         } else if (found && lastMode == 2) {
-            RequestModeSwitch();
+            requestModeSwitch();
         } else if (!found) {
             EnableUpdateButton(false);
             SetConnected(false);
@@ -305,12 +306,12 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
             // One worker talks to the receiver at a time: a receiver that arrives while
             // one runs (such as one rebooting with its new firmware while the update
             // worker shows the outcome) is asked for its version once that has ended.
-            if (IsWorkerRunning())
-                m_bListenPending = true;
+            if (ReceiverBusy())
+                m_bSearchPending = true;
             else
                 StartListenThread();
         } else if (found && lastMode == 2) {
-            RequestModeSwitch();
+            requestModeSwitch();
         }
         break;
     case DBT_DEVICEREMOVECOMPLETE:
@@ -322,7 +323,7 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
             EnableUpdateButton(false);
             SetConnected(false);
         } else if (!found && lastMode == 2) {
-            RequestModeSwitch();
+            requestModeSwitch();
         }
         break;
     }
@@ -391,15 +392,82 @@ void CUpdateDlg::OnMinimizeButton() {
     SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 
+void CUpdateDlg::OnCloseButton() {
+    SendMessage(WM_CLOSE);
+}
+
+void CUpdateDlg::OnClose() {
+    // Every way of closing comes here (the close button, Alt+F4, the taskbar, the system
+    // menu): while an image is being sent, each asks the same question first.
+    if (m_bAskingToClose)
+        return;
+    if (m_pSession && m_pSession->Updating()) {
+        const std::wstring question = L"\n   " + LoadLocalizedString(TXT_ABORT_QUESTION) + L"   \n";
+        m_bAskingToClose = true;
+        const int answer = ShowPrompt(question, PROMPT_OKCANCEL);
+        m_bAskingToClose = false;
+        if (answer == IDCANCEL)
+            return; // the window stays and the update goes on
+    }
+    Default(); // ends the window's run
+}
+
+LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM) {
+    if (!m_pSession || !m_pSession->Updating())
+        return TRUE;
+    // Log-off and shut-down wait for the update, and the system says why.
+    if (!m_bShutdownBlocked)
+        m_bShutdownBlocked = ::ShutdownBlockReasonCreate(
+                                 m_hWnd, LoadLocalizedString(TXT_UPDATE_RUNNING).c_str()) != FALSE;
+    return FALSE;
+}
+
+LRESULT CUpdateDlg::OnEndSession(WPARAM ending, LPARAM) {
+    // The system ends the process after this returns: leave now, without waiting for
+    // anything that may not come.
+    if (ending) {
+        StopWorkers();
+        WriteRecord();
+        EndDialog(IDCANCEL);
+    }
+    return 0;
+}
+
+void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
+    // The mode-switch request reopens the device, which a running worker owns.
+    if (nIDEvent == kModeSwitchTimer && !ReceiverBusy() && RequestModeSwitch())
+        KillTimer(kModeSwitchTimer);
+    if (nIDEvent == kHistoryTimer)
+        WriteRecord(); // the version after the reboot did not come in time
+    Default();
+}
+
 void CUpdateDlg::OnDestroy() {
     KillTimer(kModeSwitchTimer);
-    // No worker may reach this window once it has gone.
+    // No worker may reach this window once it has gone, nor any notification.
     StopWorkers();
+    m_Hid.UnregisterDeviceChange();
+    WriteRecord();
+    if (m_bShutdownBlocked)
+        ::ShutdownBlockReasonDestroy(m_hWnd);
     Default();
 }
 
 int CUpdateDlg::ShowPrompt(std::wstring text, int style) {
     return CPromptDlg::Show(m_hWnd, text, style);
+}
+
+bool CUpdateDlg::ChooseImage(std::wstring* path) {
+    *path = ChooseImageFile(m_hWnd);
+    return !path->empty();
+}
+
+void CUpdateDlg::SetVersionText(const std::wstring& text) {
+    {
+        std::lock_guard<std::mutex> lock(m_VersionTextLock);
+        m_VersionText = text;
+    }
+    m_VersionLabel.SetWindowText(text);
 }
 
 std::wstring CUpdateDlg::VersionText() const {

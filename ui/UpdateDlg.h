@@ -3,23 +3,24 @@
 // minimise and close buttons, a progress bar and the instructions. On a monitor of
 // another display scale every place, size, font and picture is the skin's at that scale
 // (m_Scale), and a move to another scale lays it out again. It owns the device
-// object, the skinned controls and the members of the update session, searches for
-// the receiver at start and on every device-change notification, and runs the link
-// workers that talk to the receiver.
+// object and the skinned controls, searches for the receiver at start and on every
+// device-change notification, runs the link workers that talk to the receiver, and
+// shows what an update session (update/UpdateSession.h) asks it to show.
 //
-// The class is implemented in several files, each owning one concern:
-//   ui/UpdateDlg.cpp          the window: construction, skin, looks, device changes, keys,
-//                             prompts
-//   update/FirmwareImage.cpp  BeginFirmwareUpdate (choosing and confirming an image)
-//   update/UpdateSession.cpp  DispatchReply and the session behind it, close button, timer
-//   link/LinkWorkers.cpp      the listen and update workers
+// The class is implemented in two files:
+//   ui/UpdateDlg.cpp         the window: construction, skin, looks, device changes, keys,
+//                            closing, prompts and the rest of what a session shows
+//   ui/UpdateDlgWorkers.cpp  the listen and update workers: one at a time, stopped and
+//                            joined before the window goes
+//   ui/UpdateDlgHistory.cpp  the update history: a record for every update started
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -29,22 +30,33 @@
 #include "ui/ButtonEx.h"
 #include "ui/PromptDlg.h"
 #include "ui/SkinScale.h"
-#include "link/FirmwareHeader.h"
+#include "update/SessionView.h"
+#include "update/UpdateHistory.h"
+#include "update/UpdateSession.h"
 
-class CUpdateDlg : public CDialog, public IForegroundWindow {
+class CUpdateDlg : public CDialog, public IForegroundWindow, public ISessionView {
 public:
+    // The window's timers: the mode-switch request every second, and the wait for the
+    // version a receiver reports after an update.
+    static constexpr UINT_PTR kModeSwitchTimer = 1;
+    static constexpr UINT_PTR kHistoryTimer = 2;
+
     explicit CUpdateDlg(CWnd* pParent = nullptr);
     ~CUpdateDlg() override;
 
-    // Shows text in the skinned prompt over this window and returns its result
-    // (PROMPT_OK: one button; PROMPT_OKCANCEL: OK and Cancel; 2 means Cancel).
-    virtual int ShowPrompt(std::wstring text, int style);
+    // ISessionView. ShowPrompt shows text in the skinned prompt over this window and
+    // returns its result (PROMPT_OK: one button; PROMPT_OKCANCEL: OK and Cancel; 2 means
+    // Cancel); ChooseImage opens the file chooser over it.
+    int ShowPrompt(std::wstring text, int style) override;
+    bool ChooseImage(std::wstring* path) override;
+    void SetProgress(int percent) override { m_Progress.SetPos(percent); }
+    void SetVersionText(const std::wstring& text) override;
+    void EnableUpdateButton(bool enable) override;
 
     // The window's looks.
     void SetupSkin();
     void ApplyBackground();
     void SetConnected(bool connected);
-    void EnableUpdateButton(bool enable);
     void RefreshDeviceState();
     bool IsForeground() override;
     BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
@@ -54,20 +66,12 @@ public:
     void StartUpdateThread();
     bool IsWorkerRunning() const { return m_bWorkerRunning; }
     bool IsUpdateRunning() const { return m_bUpdateRunning; }
-    // The running worker is asked to leave its loop (the window is going, or an update
-    // replaces the listen worker).
-    bool WorkerStopRequested() const { return m_bStopWorker; }
-    // The receiver the running worker talks to has been removed (a removal notification
-    // after which no receiver was found).
-    bool ReceiverRemoved() const { return m_bReceiverRemoved; }
+    // The update running now, or the one that ran last, until the next starts (window's
+    // thread; null before the first).
+    const CUpdateSession* Session() const { return m_pCurrentSession.load(); }
+    // The reply deadline given to every session this window starts.
+    void SetReplyDeadline(DWORD milliseconds) { m_nReplyDeadlineMs = milliseconds; }
 
-    // Update session: every frame the workers receive comes in here.
-    void DispatchReply(const BYTE* frame, USHORT count);
-    void OnLinkReply(const BYTE* body);
-    int BeginFirmwareUpdate();
-    void FinishUpdate();
-    void StopUpdate();
-    void OnUpdateFailed();
     void OnCloseButton();
     void OnTimer(UINT_PTR nIDEvent);
 
@@ -86,6 +90,7 @@ protected:
     HCURSOR OnQueryDragIcon();
     void OnLButtonDown(UINT flags, POINT point);
     BOOL OnEraseBkgnd(CDC*) { return TRUE; }
+    void OnClose();
     void OnDestroy();
     LRESULT OnDpiChanged(UINT dpi, const RECT* suggested);
     void OnMinimizeButton();
@@ -100,19 +105,24 @@ protected:
     void ShowBackground();
     void ShowPanels();
     LRESULT OnRefreshDeviceState(WPARAM, LPARAM);
+    LRESULT OnQueryEndSession(WPARAM, LPARAM);
+    LRESULT OnEndSession(WPARAM ending, LPARAM);
     DECLARE_MESSAGE_MAP()
 
-    // Session helpers (update/UpdateSession.cpp).
-    void OnDataRequest();
-    void SetVersionText(const std::wstring& text);
-    void SetProgress(int pos) { m_Progress.SetPos(pos); }
-    void ResetSession();
-
-    // Worker helpers (link/LinkWorkers.cpp).
+    // Worker helpers (ui/UpdateDlgWorkers.cpp).
     void StopWorkers();
-    void LaunchWorker(unsigned (*body)(), bool isUpdate);
-    LRESULT OnStartSessionTimer(WPARAM, LPARAM);
+    void LaunchWorker(std::function<void()> body, bool isUpdate);
     LRESULT OnWorkerEnded(WPARAM, LPARAM);
+    // A worker talks to the receiver now: the window's thread must not.
+    bool ReceiverBusy() const { return IsWorkerRunning(); }
+
+    // Update history (ui/UpdateDlgHistory.cpp). A record is begun at the Update button,
+    // completed from the session once its worker has ended, and written then, or for a
+    // success once the receiver reports its version after the reboot (within a minute).
+    void BeginRecord();
+    void CompleteRecord();
+    void WriteRecord();
+    void OnVersionAfterUpdate();
 
     std::unique_ptr<CButtonEx> m_pBtnClose;
     std::unique_ptr<CButtonEx> m_pBtnMinimize;
@@ -135,32 +145,30 @@ protected:
     CBrush m_brBody;  // label background while connected, and the instructions'
     CBrush m_brPanel; // version label background while not connected
 
-    // Update session (update/).
-    std::wstring m_FirmwarePath;
-    FirmwareHeader m_Header{};
-    FirmwareHeader m_SendHeader{};
-    uint32_t m_nVersion = 0;
-    uint32_t m_nTotalLength = 0;
-    uint32_t m_nSentLength = 0;
-    FILE* m_pFirmwareFile = nullptr;
-    BYTE m_Block[32]{};
     std::wstring m_VersionText;
     mutable std::mutex m_VersionTextLock;
+    bool m_bAskingToClose = false;        // the abort question is open (window's thread)
+    std::optional<UpdateRecord> m_Record; // the last update's, until written (window's thread)
+    bool m_bRecordComplete = false;
+    ULONGLONG m_nUpdateStartedAt = 0;
+    bool m_bShutdownBlocked = false;
 
-    // Link workers (link/LinkWorkers.cpp).
+    // Link workers (ui/UpdateDlgWorkers.cpp).
+    std::unique_ptr<CUpdateSession> m_pSession;
+    std::atomic<const CUpdateSession*> m_pCurrentSession{nullptr}; // m_pSession, for any thread
+    CVersionListener m_VersionListener{*this};
+    std::atomic<DWORD> m_nReplyDeadlineMs{CUpdateSession::kReplyDeadlineMs};
     std::thread m_Worker;
     std::atomic<bool> m_bWorkerRunning{false};
     std::atomic<bool> m_bUpdateRunning{false}; // the running worker is the update worker
     std::atomic<bool> m_bStopWorker{false};
     std::atomic<bool> m_bReceiverRemoved{false};
     std::atomic<DWORD> m_nWorkerThreadId{0};
-    bool m_bListenPending = false; // a receiver arrived while a worker ran (window's thread)
+    // A receiver arrived, or asks to switch modes, while a worker ran: searched for again
+    // once the worker has ended (window's thread).
+    bool m_bSearchPending = false;
 };
-
-// The one main window, for the workers, the framing and the session.
-extern CUpdateDlg* g_pMainWindow;
 
 // Private window messages.
 constexpr UINT WM_KX_REFRESH_DEVICE = WM_APP + 1; // RefreshDeviceState on the window's thread
-constexpr UINT WM_KX_SESSION_TIMER = WM_APP + 2;  // start timer 1 at 100 ms (first data block)
 constexpr UINT WM_KX_WORKER_ENDED = WM_APP + 3;   // a link worker has ended

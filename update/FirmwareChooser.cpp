@@ -1,15 +1,11 @@
-// Choosing and confirming the image when the receiver is ready for it: the start of
-// an update session. Runs on the update worker.
-#include <windows.h>
+#include "update/FirmwareChooser.h"
+
 #include <commdlg.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "app/Localization.h"
-#include "link/Frames.h"
-#include "ui/UpdateDlg.h"
-#include "update/FirmwareImage.h"
-#include "update/UpdateSession.h"
 
 namespace {
 // The chooser's filter: "<file type>(*.dat)" showing "*.dat", as the system wants it
@@ -23,9 +19,8 @@ std::vector<wchar_t> DatFilter() {
     filter.push_back(L'\0');
     return filter;
 }
+} // namespace
 
-// Lets the user choose an image; the chooser opens in the current directory listing
-// .dat files. Empty when the user closed it without a file.
 std::wstring ChooseImageFile(HWND owner) {
     wchar_t directory[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, directory);
@@ -45,34 +40,4 @@ std::wstring ChooseImageFile(HWND owner) {
     if (!::GetOpenFileNameW(&ofn))
         return {};
     return file.data();
-}
-} // namespace
-
-int CUpdateDlg::BeginFirmwareUpdate() {
-    const std::wstring path = ChooseImageFile(m_hWnd);
-    if (path.empty())
-        return 0;
-    m_FirmwarePath = path;
-
-    // An image is refused before anything reaches the receiver unless it can be sent
-    // whole: a header, a data length, and that many data bytes.
-    FirmwareHeader header = m_Header;
-    if (ReadImageHeader(m_FirmwarePath, &header) != ImageCheck::Ok) {
-        ShowPrompt(LoadLocalizedString(TXT_OPEN_FILE_ERROR), PROMPT_OK);
-        return 0;
-    }
-    m_Header = header;
-    m_nVersion = header.VersionWord;
-    m_nTotalLength = header.DataLength;
-    m_nSentLength = 0;
-    m_SendHeader = m_Header;
-
-    if (ShowPrompt(FormatConfirmationText(m_nVersion), PROMPT_OKCANCEL) == IDCANCEL)
-        return 0;
-
-    g_nUpdateState = STATE_HEADER_SENT;
-    SendHeaderFrame(m_SendHeader);
-    m_Hid.SetReadTimeout(10);
-    g_bUpdating = 1;
-    return 1;
 }

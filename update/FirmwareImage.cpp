@@ -1,31 +1,62 @@
 #include "update/FirmwareImage.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <cwchar>
+#include <memory>
 
 #include "app/Localization.h"
 
-FILE* OpenImageFile(const std::wstring& path) {
-    return _wfopen(path.c_str(), L"rb");
+namespace {
+// The most of a file an update can use: the header and the largest DataLength rounded up
+// to whole blocks. Bytes past it are never read, however large the file.
+constexpr std::size_t kMaxFileUsed = kFirmwareDataOffset + kMaxDataLength + (BLOCK_SIZE - 1);
+
+struct FileCloser {
+    void operator()(FILE* file) const { fclose(file); }
+};
+} // namespace
+
+ImageCheck ParseFirmwareImage(const std::uint8_t* bytes, std::size_t size, FirmwareImage* image) {
+    if (size < sizeof(FirmwareHeader))
+        return ImageCheck::TooShort;
+    FirmwareHeader header;
+    std::memcpy(&header, bytes, sizeof(header));
+    if (header.DataLength == 0)
+        return ImageCheck::NoData;
+    if (header.DataLength > kMaxDataLength)
+        return ImageCheck::TooLarge;
+    const std::size_t held = size - sizeof(header);
+    if (held < header.DataLength)
+        return ImageCheck::MissingData;
+    const std::size_t blocks = (header.DataLength + BLOCK_SIZE - 1) / BLOCK_SIZE;
+    const std::size_t used = std::min<std::size_t>(held, blocks * BLOCK_SIZE);
+    image->Header = header;
+    image->Data.assign(bytes + sizeof(header), bytes + sizeof(header) + used);
+    return ImageCheck::Ok;
 }
 
-ImageCheck ReadImageHeader(const std::wstring& path, FirmwareHeader* header) {
-    FILE* file = OpenImageFile(path);
+ImageCheck LoadFirmwareImage(const std::wstring& path, FirmwareImage* image,
+                             FirmwareHeader* header) {
+    std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
     if (!file)
         return ImageCheck::Unreadable;
-    FirmwareHeader read{};
-    const size_t got = fread(&read, 1, sizeof(read), file);
-    long size = -1;
-    if (got == sizeof(read) && fseek(file, 0, SEEK_END) == 0)
-        size = ftell(file);
-    fclose(file);
-    if (got != sizeof(read))
-        return ImageCheck::TooShort;
-    *header = read;
-    if (read.DataLength == 0)
-        return ImageCheck::NoData;
-    if (size < 0 || static_cast<unsigned long long>(size - kFirmwareDataOffset) < read.DataLength)
-        return ImageCheck::MissingData;
-    return ImageCheck::Ok;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[64 * 1024];
+    while (bytes.size() < kMaxFileUsed) {
+        const std::size_t want = std::min(sizeof(chunk), kMaxFileUsed - bytes.size());
+        const std::size_t got = fread(chunk, 1, want, file.get());
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < want) {
+            if (ferror(file.get()))
+                return ImageCheck::Unreadable;
+            break;
+        }
+    }
+    if (header && bytes.size() >= sizeof(FirmwareHeader))
+        std::memcpy(header, bytes.data(), sizeof(FirmwareHeader));
+    return ParseFirmwareImage(bytes.data(), bytes.size(), image);
 }
 
 namespace {

@@ -4,14 +4,18 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <cstddef>
 #include <string>
 
 #include "link/FirmwareHeader.h"
 #include "link/LinkProtocol.h"
 
+#include <vector>
+
 constexpr long kFirmwareDataOffset = IMAGE_HEADER_SIZE; // the image data follows the header
 constexpr int BLOCK_SIZE = IMAGE_BLOCK_SIZE; // image bytes read and sent per data request
+// No receiver of this kind holds more; a larger DataLength is refused.
+constexpr std::uint32_t kMaxDataLength = 16u * 1024 * 1024;
 
 // Why an image file cannot be used.
 enum class ImageCheck {
@@ -19,15 +23,28 @@ enum class ImageCheck {
     Unreadable,  // cannot be opened or read
     TooShort,    // shorter than the 28-byte header
     NoData,      // DataLength is 0
+    TooLarge,    // DataLength is above kMaxDataLength
     MissingData, // holds fewer than DataLength data bytes
 };
 
-// Opens the image through its wide-character path (binary read); null when it cannot
-// be opened.
-FILE* OpenImageFile(const std::wstring& path);
+// An image as the update sends it, read once when the user confirms it: the header
+// exactly as stored, then the data. The data is DataLength bytes rounded up to whole
+// blocks, as far as the file holds them, because every block is read as a full 32 bytes:
+// up to 31 bytes past DataLength go with the last block when the file has them.
+struct FirmwareImage {
+    FirmwareHeader Header{};
+    std::vector<std::uint8_t> Data;
+};
 
-// Reads the header of an image file and checks that the file can be sent whole.
-ImageCheck ReadImageHeader(const std::wstring& path, FirmwareHeader* header);
+// Checks the bytes of an image file and takes the image from them. *image is written
+// only when the check passes.
+ImageCheck ParseFirmwareImage(const std::uint8_t* bytes, std::size_t size, FirmwareImage* image);
+
+// Reads an image file through its wide-character path and checks it as
+// ParseFirmwareImage does. *header receives the header whenever the file holds one (also
+// for a refused image); *image is written only when the check passes.
+ImageCheck LoadFirmwareImage(const std::wstring& path, FirmwareImage* image,
+                             FirmwareHeader* header = nullptr);
 
 // The confirmation text for an image whose header holds versionWord: the release text
 // with the whole 32-bit word / 100, or the beta text with the low 16 bits / 100 and the

@@ -1,172 +1,271 @@
-// The update session: every frame the link workers receive, and what it leads to.
-// Runs on the worker that read the frame, except the close button and the timer,
-// which run on the window's thread.
 #include "update/UpdateSession.h"
 
-#include <cwchar>
+#include <algorithm>
+#include <climits>
 
 #include "app/Localization.h"
 #include "link/Frames.h"
-#include "link/LinkWorkers.h"
-#include "ui/UpdateDlg.h"
-#include "update/FirmwareImage.h"
-
-std::atomic<int> g_nUpdateState{STATE_DATA_DONE};
-std::atomic<int> g_bUpdating{0};
+#include "link/Hid.h"
 
 namespace {
-constexpr UINT_PTR kModeSwitchTimer = 1;
+// The bytes a frame needs before its type's fields can be read: the type at byte 1, a
+// sub-code or value at byte 4, the version word at bytes 7-10.
+constexpr USHORT kTypedFrame = 2;
+constexpr USHORT kFrameWithSubCode = FRAME_SUBCODE_OFFSET + 1;
+constexpr USHORT kVersionBody = FRAME_VERSION_OFFSET + 4 - FRAME_SUBCODE_OFFSET;
 
 std::uint32_t LittleEndian32(const BYTE* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 } // namespace
 
-void CUpdateDlg::DispatchReply(const BYTE* frame, USHORT) {
-    if (frame[0] != 0x00)
+bool ShowVersionReply(const BYTE* body, USHORT size, ISessionView& view) {
+    if (size < kVersionBody)
+        return false;
+    const std::uint32_t version = LittleEndian32(body + 3);
+    g_nListenMarker = version;
+    view.SetVersionText(FormatVersionText(version));
+    return true;
+}
+
+void CVersionListener::DispatchReply(const BYTE* frame, USHORT count) {
+    if (count >= kFrameWithSubCode && frame[0] == 0x00 && frame[FRAME_TYPE_OFFSET] == FRAME_LINK &&
+        frame[FRAME_SUBCODE_OFFSET] == SUB_VERSION)
+        ShowVersionReply(frame + FRAME_SUBCODE_OFFSET, count - FRAME_SUBCODE_OFFSET, m_View);
+}
+
+CUpdateSession::CUpdateSession(CHid& hid, ISessionView& view) : m_Hid(hid), m_View(view) {}
+
+void CUpdateSession::Run(const std::atomic<bool>& stop, const std::atomic<bool>& removed) {
+    if (!Start())
+        return;
+    switch (ReceiveLoop(m_Hid, *this, stop, removed)) {
+    case LoopEnd::DeviceGone:
+        OnReceiverRemoved();
+        break;
+    case LoopEnd::Stopped:
+        Abort();
+        break;
+    case LoopEnd::Finished:
+        break;
+    }
+}
+
+bool CUpdateSession::Start() {
+    if (!SendShortCommand(CMD_START_UPDATE, 0)) {
+        WriteFailed();
+        return false;
+    }
+    m_nWaitingSince = GetTickCount64();
+    m_Phase = SessionPhase::WaitingReady;
+    return true;
+}
+
+void CUpdateSession::DispatchReply(const BYTE* frame, USHORT count) {
+    if (count < kTypedFrame || frame[0] != 0x00)
         return;
     switch (frame[FRAME_TYPE_OFFSET]) {
     case REPLY_READY:
-        if (!BeginFirmwareUpdate())
+        // Only the answer to this session's own start command counts; a repeated one
+        // changes nothing.
+        if (m_Phase == SessionPhase::WaitingReady && !BeginFirmwareUpdate())
             StopUpdate();
         break;
     case FRAME_LINK:
-        OnLinkReply(frame + FRAME_SUBCODE_OFFSET);
+        if (count >= kFrameWithSubCode)
+            OnLinkReply(frame + FRAME_SUBCODE_OFFSET, count - FRAME_SUBCODE_OFFSET);
         break;
     case REPLY_ACK:
-        if (frame[FRAME_SUBCODE_OFFSET] == ACK_UPDATE_DONE)
-            FinishUpdate();
+        if (count >= kFrameWithSubCode && frame[FRAME_SUBCODE_OFFSET] == ACK_UPDATE_DONE)
+            OnAcknowledgement();
         break;
     default:
         break;
     }
 }
 
-void CUpdateDlg::OnLinkReply(const BYTE* body) {
-    switch (body[0]) {
-    case SUB_VERSION: {
-        const std::uint32_t version = LittleEndian32(body + 3);
-        g_nListenMarker = version;
-        SetVersionText(FormatVersionText(version));
-        break;
+bool CUpdateSession::KeepListening() {
+    OnIdle(GetTickCount64());
+    return !Done();
+}
+
+bool CUpdateSession::WaitingForReceiver() const {
+    switch (m_Phase.load()) {
+    case SessionPhase::WaitingReady:
+    case SessionPhase::HeaderSent:
+    case SessionPhase::Sending:
+    case SessionPhase::DataDone:
+        return true;
+    default:
+        return false;
     }
+}
+
+void CUpdateSession::OnIdle(ULONGLONG nowMs) {
+    // Counted from the session's own last step (the start command, the header, a block):
+    // reports that do not move the session on do not keep it waiting for ever.
+    if (WaitingForReceiver() && nowMs - m_nWaitingSince >= m_nDeadlineMs)
+        OnUpdateFailed(SessionOutcome::Deadline);
+}
+
+void CUpdateSession::OnLinkReply(const BYTE* body, USHORT size) {
+    switch (body[0]) {
+    case SUB_VERSION:
+        ShowVersionReply(body, size, m_View);
+        break;
     case SUB_DATA_REQUEST:
         OnDataRequest();
         break;
     case SUB_FAILURE_1:
     case SUB_FAILURE_2:
-        OnUpdateFailed();
+        if (!Done() && m_Phase != SessionPhase::Starting) {
+            m_nFailureCode = body[0];
+            OnUpdateFailed(SessionOutcome::FailureCode);
+        }
         break;
     default:
         break;
     }
 }
 
-void CUpdateDlg::OnDataRequest() {
-    switch (g_nUpdateState) {
-    case STATE_HEADER_SENT: {
-        m_pFirmwareFile = OpenImageFile(m_FirmwarePath);
-        if (!m_pFirmwareFile)
-            return; // unanswered; the next request tries again
-        g_nUpdateState = STATE_SENDING;
-        fseek(m_pFirmwareFile, kFirmwareDataOffset, SEEK_SET);
-        const size_t n = fread(m_Block, 1, BLOCK_SIZE, m_pFirmwareFile);
-        if (n < BLOCK_SIZE && n < m_nTotalLength) {
-            OnUpdateFailed(); // the file no longer holds the whole image
-            return;
-        }
-        SendDataFrame(m_Block, static_cast<std::uint32_t>(n));
-        m_nSentLength += static_cast<std::uint32_t>(n);
-        PostMessage(WM_KX_SESSION_TIMER);
-        break;
+int CUpdateSession::BeginFirmwareUpdate() {
+    m_Phase = SessionPhase::Choosing;
+    std::wstring path;
+    if (!m_View.ChooseImage(&path) || path.empty())
+        return 0;
+    m_FirmwarePath = path;
+
+    // The image is read once, here: a file changed, moved or deleted later cannot change
+    // what is sent. One that cannot be sent whole is refused before anything goes.
+    m_Refusal = LoadFirmwareImage(m_FirmwarePath, &m_Image);
+    if (m_Refusal != ImageCheck::Ok) {
+        End(SessionOutcome::Refused);
+        m_View.ShowPrompt(LoadLocalizedString(TXT_OPEN_FILE_ERROR), PROMPT_OK);
+        return 0;
     }
-    case STATE_SENDING: {
-        if (!m_pFirmwareFile)
-            return; // the session was stopped: nothing to send from
-        const size_t n = fread(m_Block, 1, BLOCK_SIZE, m_pFirmwareFile);
-        if (n < BLOCK_SIZE && m_nSentLength + n < m_nTotalLength) {
-            OnUpdateFailed(); // the file ended before the whole image was sent
-            return;
-        }
-        SendDataFrame(m_Block, static_cast<std::uint32_t>(n));
-        m_nSentLength += static_cast<std::uint32_t>(n);
-        // Percent of the image sent; unsigned 32-bit arithmetic, above 100 passed on.
-        const std::uint32_t pos = (m_nSentLength * 100u) / m_nTotalLength;
-        SetProgress(static_cast<int>(pos));
-        g_bUpdating = 1;
-        if (m_nSentLength >= m_nTotalLength) {
-            fclose(m_pFirmwareFile);
-            m_pFirmwareFile = nullptr;
-            g_nUpdateState = STATE_DATA_DONE;
-            EnableUpdateButton(false);
-        }
-        break;
+    m_nTotalLength = m_Image.Header.DataLength;
+    m_nSentLength = 0;
+    m_nBlocks = 0;
+    m_ConfirmationText = FormatConfirmationText(m_Image.Header.VersionWord);
+    if (m_View.ShowPrompt(m_ConfirmationText, PROMPT_OKCANCEL) == IDCANCEL)
+        return 0;
+
+    m_bUpdating = true;
+    if (!SendHeaderFrame(m_Image.Header)) {
+        WriteFailed();
+        return 1;
     }
-    case STATE_DATA_DONE:
+    m_bHeaderWritten = true;
+    m_Hid.SetReadTimeout(10);
+    m_nWaitingSince = GetTickCount64();
+    m_Phase = SessionPhase::HeaderSent;
+    return 1;
+}
+
+void CUpdateSession::OnDataRequest() {
+    switch (m_Phase.load()) {
+    case SessionPhase::HeaderSent:
+    case SessionPhase::Sending:
+        SendNextBlock();
+        break;
+    case SessionPhase::DataDone:
         FinishUpdate();
         break;
     default:
-        break;
+        break; // no data phase: nothing to answer
     }
 }
 
-void CUpdateDlg::FinishUpdate() {
-    SendLinkFrame(SUB_FINISH, nullptr, 0);
-    g_bUpdateDone = 1;
-    // The receiver is always answered, but success is only reported for an update
-    // that was actually started.
-    if (g_bUpdating)
-        ShowPrompt(LoadLocalizedString(TXT_UPDATE_SUCCEEDED), PROMPT_OK);
-    SetProgress(0);
-    g_bUpdating = 0;
-}
-
-void CUpdateDlg::StopUpdate() {
-    if (m_pFirmwareFile) {
-        fclose(m_pFirmwareFile);
-        m_pFirmwareFile = nullptr;
+void CUpdateSession::SendNextBlock() {
+    // The image holds at least DataLength bytes, so the data runs out only after the
+    // whole image has gone, and no block is ever empty.
+    const std::size_t offset = static_cast<std::size_t>(m_nSentLength);
+    const std::size_t n = std::min<std::size_t>(BLOCK_SIZE, m_Image.Data.size() - offset);
+    if (!SendDataFrame(m_Image.Data.data() + offset, static_cast<std::uint32_t>(n))) {
+        WriteFailed();
+        return;
     }
-    g_bUpdateDone = 1;
+    const bool first = m_Phase == SessionPhase::HeaderSent;
+    m_nSentLength += n;
+    ++m_nBlocks;
+    m_nWaitingSince = GetTickCount64();
+    m_Phase = SessionPhase::Sending;
+    const bool whole = m_nSentLength >= m_nTotalLength;
+    // The first block leaves the bar at 0, unless it is the whole image.
+    if (!first || whole)
+        m_View.SetProgress(static_cast<int>(std::min<std::uint64_t>(
+            m_nSentLength * 100 / m_nTotalLength, static_cast<std::uint64_t>(INT_MAX))));
+    if (whole) {
+        m_Phase = SessionPhase::DataDone;
+        m_View.EnableUpdateButton(false);
+    }
 }
 
-void CUpdateDlg::OnUpdateFailed() {
-    StopUpdate();
-    ShowPrompt(LoadLocalizedString(TXT_UPDATE_FAILED), PROMPT_OK);
+void CUpdateSession::OnAcknowledgement() {
+    if (m_Phase == SessionPhase::DataDone)
+        FinishUpdate();
+    else if (WaitingForReceiver())
+        OnUpdateFailed(SessionOutcome::AckedEarly); // the image has not all gone
+}
+
+void CUpdateSession::FinishUpdate() {
+    if (!SendLinkFrame(SUB_FINISH, nullptr, 0)) {
+        WriteFailed();
+        return;
+    }
+    End(SessionOutcome::Succeeded);
+    m_View.ShowPrompt(LoadLocalizedString(TXT_UPDATE_SUCCEEDED), PROMPT_OK);
+    m_View.SetProgress(0);
+    m_bUpdating = false;
+}
+
+void CUpdateSession::StopUpdate() {
+    End(SessionOutcome::Declined);
+}
+
+void CUpdateSession::OnUpdateFailed(SessionOutcome why) {
+    if (!End(why))
+        return;
+    m_View.ShowPrompt(LoadLocalizedString(TXT_UPDATE_FAILED), PROMPT_OK);
     if (m_Hid.m_bFound)
-        EnableUpdateButton(true);
+        m_View.EnableUpdateButton(true);
 }
 
-void CUpdateDlg::OnCloseButton() {
-    if (g_bUpdating) {
-        const std::wstring question = L"\n   " + LoadLocalizedString(TXT_ABORT_QUESTION) + L"   \n";
-        if (ShowPrompt(question, PROMPT_OKCANCEL) == IDCANCEL)
-            return; // the window stays and the update goes on
+void CUpdateSession::WriteFailed() {
+    m_nWriteError = m_Hid.LastWriteError();
+    OnUpdateFailed(m_Hid.DeviceGone() ? SessionOutcome::Removed : SessionOutcome::WriteFailed);
+}
+
+void CUpdateSession::OnReceiverRemoved() {
+    OnUpdateFailed(SessionOutcome::Removed);
+}
+
+void CUpdateSession::Abort() {
+    End(SessionOutcome::Aborted);
+}
+
+bool CUpdateSession::End(SessionOutcome outcome) {
+    if (Done())
+        return false;
+    m_EndedIn = m_Phase;
+    m_nEndedAt = GetTickCount64();
+    m_Outcome = outcome;
+    m_Phase = SessionPhase::Ended;
+    // Only a success keeps the update marked running, until its message is dismissed.
+    if (outcome != SessionOutcome::Succeeded)
+        m_bUpdating = false;
+    return true;
+}
+
+int CUpdateSession::State() const {
+    switch (m_Phase.load()) {
+    case SessionPhase::HeaderSent:
+        return STATE_HEADER_SENT;
+    case SessionPhase::Sending:
+        return STATE_SENDING;
+    case SessionPhase::DataDone:
+        return STATE_DATA_DONE;
+    default:
+        return 0;
     }
-    SendMessage(WM_CLOSE);
-}
-
-void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
-    if (nIDEvent == kModeSwitchTimer && RequestModeSwitch())
-        KillTimer(kModeSwitchTimer);
-    Default();
-}
-
-void CUpdateDlg::SetVersionText(const std::wstring& text) {
-    {
-        std::lock_guard<std::mutex> lock(m_VersionTextLock);
-        m_VersionText = text;
-    }
-    m_VersionLabel.SetWindowText(text);
-}
-
-void CUpdateDlg::ResetSession() {
-    if (m_pFirmwareFile) {
-        fclose(m_pFirmwareFile);
-        m_pFirmwareFile = nullptr;
-    }
-    m_FirmwarePath.clear();
-    m_Header = {};
-    m_SendHeader = {};
-    m_nVersion = m_nTotalLength = m_nSentLength = 0;
-    std::fill(std::begin(m_Block), std::end(m_Block), BYTE{0});
 }

@@ -27,29 +27,6 @@ void Drain(HANDLE pipe, std::string* text) {
 
 } // namespace
 
-TempDir::TempDir() {
-    static int count = 0;
-    m_Dir =
-        std::filesystem::temp_directory_path() /
-        (L"kxdemo-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++count));
-    std::filesystem::create_directories(m_Dir);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_Dir, ignored);
-}
-
-ScopedCurrentDirectory::ScopedCurrentDirectory(const std::wstring& dir)
-    : m_Previous(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-}
-
-ScopedCurrentDirectory::~ScopedCurrentDirectory() {
-    std::error_code ignored;
-    std::filesystem::current_path(m_Previous, ignored);
-}
-
 StdoutCapture::StdoutCapture() : m_hPrevious(::GetStdHandle(STD_OUTPUT_HANDLE)) {
     ::CreatePipe(m_Read.Put(), m_Write.Put(), nullptr, 1 << 16);
     ::SetStdHandle(STD_OUTPUT_HANDLE, m_Write.Get());

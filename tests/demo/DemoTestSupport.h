@@ -1,10 +1,11 @@
-// Shared pieces of the demo tests: a scratch folder, standard output caught in a pipe,
-// running a program and reading what it printed, a small image file and a host that
-// sends it to the simulated receiver.
+// Shared pieces of the demo tests: standard output caught in a pipe, running a program
+// and reading what it printed, a small image file and a host that sends it to the
+// simulated receiver. Their scratch folders are support/TempDir's.
 #pragma once
 
 #include "link/LinkFixture.h"
 #include "link/UniqueKernelHandle.h"
+#include "support/TempDir.h"
 
 #include <windows.h>
 
@@ -12,31 +13,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-// A new empty folder under the system's temporary folder, removed with what it holds.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::wstring Path(const std::wstring& name) const { return (m_Dir / name).wstring(); }
-
-private:
-    std::filesystem::path m_Dir;
-};
-
-// Makes a folder the current directory for its lifetime.
-class ScopedCurrentDirectory {
-public:
-    explicit ScopedCurrentDirectory(const std::wstring& dir);
-    ~ScopedCurrentDirectory();
-    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
-    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
-
-private:
-    std::filesystem::path m_Previous;
-};
 
 // Points the process's standard output handle at a pipe for its lifetime, so what the
 // code under test writes there can be read back.

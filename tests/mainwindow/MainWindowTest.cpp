@@ -7,6 +7,8 @@
 
 #include <dbt.h>
 
+#include <functional>
+
 #include "app/Localization.h"
 #include "link/LinkProtocol.h"
 #include "res/resource.h"
@@ -214,15 +216,52 @@ TEST(MainWindow, EnterEscapeTabArrowsAndF1DoNothing) {
     EXPECT_EQ(h.CurrentPrompt(), nullptr);
 }
 
-TEST(MainWindow, SystemCloseEndsTheRunWithoutAQuestionEvenDuringAnUpdate) {
+TEST(MainWindow, EveryWayOfClosingDuringAnUpdateAsksTheSameQuestion) {
     MainWindowHarness h;
     StartSlowUpdate(h, L"close-during-update.dat");
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() >= 2; }, 10000));
-
-    PostMessageW(h.Window(), WM_SYSCOMMAND, SC_CLOSE, 0); // Alt+F4
+    const std::wstring question = L"\n   The new firmware is updating, will you abort it?   \n";
+    const std::function<void()> ways[] = {
+        [&] { kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE); },
+        [&] { kxtest::PressAltF4(h.Window()); },
+        // The taskbar's and the system menu's Close.
+        [&] { PostMessageW(h.Window(), WM_SYSCOMMAND, SC_CLOSE, 0); },
+        [&] { PostMessageW(h.Window(), WM_CLOSE, 0, 0); },
+    };
+    for (const auto& close : ways) {
+        close();
+        EXPECT_EQ(h.AnswerPrompt(IDC_BTN_CANCEL), question);
+        const int pos = h.ProgressPos();
+        EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() > pos; })); // still going
+        EXPECT_FALSE(h.WaitClosed(50));
+    }
+    ways[1]();
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), question);
     EXPECT_TRUE(h.WaitClosed(5000));
     EXPECT_EQ(h.Result(), IDCANCEL);
     EXPECT_FALSE(h.sim.LastUpdate().Finished);
+}
+
+TEST(MainWindow, LogOffWaitsForAnUpdateAndAForcedEndLeavesAtOnce) {
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    ASSERT_NE(h.Start(), nullptr);
+    EXPECT_EQ(SendMessageW(h.Window(), WM_QUERYENDSESSION, 0, 0), TRUE); // nothing runs
+    h.Close();
+
+    MainWindowHarness updating;
+    StartSlowUpdate(updating, L"logoff-during-update.dat");
+    ASSERT_TRUE(kxtest::WaitFor([&] { return updating.ProgressPos() >= 2; }, 10000));
+    EXPECT_EQ(SendMessageW(updating.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    EXPECT_EQ(updating.CurrentPrompt(), nullptr);
+    const int pos = updating.ProgressPos();
+    EXPECT_TRUE(kxtest::WaitFor([&] { return updating.ProgressPos() > pos; })); // goes on
+
+    // The system ends the session anyway: the tool leaves, without a question.
+    const ULONGLONG before = GetTickCount64();
+    SendMessageW(updating.Window(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_TRUE(updating.WaitClosed(3000));
+    EXPECT_LT(GetTickCount64() - before, 3000u);
 }
 
 TEST(MainWindow, ClosingWhileTheWorkerShowsAPromptEndsEverythingCleanly) {
@@ -236,8 +275,8 @@ TEST(MainWindow, ClosingWhileTheWorkerShowsAPromptEndsEverythingCleanly) {
     HWND confirmation = h.WaitForPrompt();
     ASSERT_NE(confirmation, nullptr);
 
-    // A close request from outside (as at log-off) reaches the window, disabled under
-    // the prompt, while the worker waits for the user.
+    // A close request from outside reaches the window, disabled under the prompt, while
+    // the worker waits for the user. No image is being sent yet: it closes at once.
     PostMessageW(h.Window(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(h.WaitClosed(5000));
     EXPECT_FALSE(IsWindow(confirmation));

@@ -61,6 +61,8 @@ const TextRow kTexts[] = {
     {30, L"提示", L"NOTE", L"NOTE"},
     {31, L"升级固件版本: V%.02f  Beta%d", L"Update firmware version: V%.02f  Beta%d",
      L"Update firmware version: V%.02f  Beta%d"},
+    {32, L"正在更新固件，请等待更新完成。",
+     L"A firmware update is in progress. Please wait until it has finished.", nullptr},
 };
 
 // The expected text of an index in one set: the row's text, or empty for an index with
@@ -73,7 +75,7 @@ std::wstring Expected(int index, const wchar_t* TextRow::*column) {
     return L"";
 }
 
-constexpr int kIndexCount = 32; // resource indexes 0 to 31
+constexpr int kIndexCount = 33; // resource indexes 0 to 32
 
 TEST(LocalizedStrings, EnglishTextsLoadByIndexExactly) {
     for (int index = 0; index < kIndexCount; ++index) {
@@ -135,7 +137,7 @@ TEST(LocalizedStrings, TablesKeepTheirLanguageTags) {
 // Ids next to the sets, ids in blocks that do not exist, and ids that no string table
 // can hold all load as the empty string.
 TEST(LocalizedStrings, IdsOutsideTheSetsAreEmpty) {
-    const int ids[] = {0,    1,    2999, 3032,  3040, 3999,  4032,       4047,       4999,
+    const int ids[] = {0,    1,    2999, 3033,  3040, 3999,  4033,       4047,       4999,
                        5032, 5047, 9999, 65535, -1,   65536, 0x7FFFFFFF, -0x7FFFFFFF};
     for (int id : ids)
         EXPECT_EQ(LoadStringById(id), L"") << "id " << id;

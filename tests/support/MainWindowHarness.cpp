@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "app/Localization.h"
 #include "link/LinkProtocol.h"
+#include "support/ReceiverFrames.h"
 #include "res/resource.h"
 #include "ui/UpdateDlg.h"
 
@@ -56,7 +58,20 @@ std::wstring TempPath(const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
-MainWindowHarness::MainWindowHarness() : m_Seam(sim) {}
+bool ShowsNotConnectedLook(HWND window, const std::wstring& screenshot) {
+    const Pixels absent = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_DEVICE_ABSENT)));
+    const Pixels disabled = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_UPDATE_DISABLED)));
+    Pixels shown;
+    const bool ok = WaitFor([&] {
+        shown = CaptureWindow(window);
+        return ShowsBitmap(shown, absent, 28, 88) && ShowsBitmap(shown, disabled, 161, 140);
+    });
+    SaveScreenshot(shown, screenshot);
+    return ok;
+}
+
+MainWindowHarness::MainWindowHarness(WindowFactory makeWindow)
+    : m_Seam(sim), m_MakeWindow(std::move(makeWindow)) {}
 
 MainWindowHarness::~MainWindowHarness() {
     if (m_UiThread.joinable()) {
@@ -70,12 +85,11 @@ MainWindowHarness::~MainWindowHarness() {
 HWND MainWindowHarness::Start() {
     m_UiThread = std::thread([this] {
         CHarnessApp app;
-        CUpdateDlg dlg(nullptr);
-        app.m_pMainWnd = &dlg;
-        m_pDialog = &dlg;
-        m_Result = dlg.DoModal();
+        m_pWindow = m_MakeWindow ? m_MakeWindow() : std::make_unique<CUpdateDlg>(nullptr);
+        app.m_pMainWnd = m_pWindow.get();
+        m_pDialog = m_pWindow.get();
+        m_Result = m_pWindow->DoModal();
         app.m_pMainWnd = nullptr;
-        m_pDialog = nullptr;
         m_bEnded = true;
     });
     WaitFor(
@@ -175,15 +189,7 @@ std::wstring MainWindowHarness::VersionText() const {
 }
 
 std::vector<std::vector<std::uint8_t>> MainWindowHarness::FramesWritten() const {
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (const auto& report : sim.AcceptedReports()) {
-        if (report.size() < 2)
-            continue;
-        const size_t count = report[1];
-        frames.emplace_back(report.begin() + 2,
-                            report.begin() + 2 + std::min(count, report.size() - 2));
-    }
-    return frames;
+    return FramesInReports(sim.AcceptedReports());
 }
 
 int MainWindowHarness::LinkFramesWritten(std::uint8_t sub) const {

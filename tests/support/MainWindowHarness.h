@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,9 +30,18 @@ std::vector<std::uint8_t> WriteImage(const std::wstring& path, std::uint32_t ver
 // A file path in the test's own temporary folder.
 std::wstring TempPath(const std::wstring& name);
 
+// Waits until a main window (of this process or another) shows the not-connected look:
+// the receiver-absent picture and the greyed update button at their places on the skin.
+// Saves what it last saw as a screenshot of this name.
+bool ShowsNotConnectedLook(HWND window, const std::wstring& screenshot);
+
 class MainWindowHarness {
 public:
-    MainWindowHarness();
+    // Makes the window to run, on the window's own thread; a derived window may watch
+    // what the session shows. Null: a plain CUpdateDlg.
+    using WindowFactory = std::function<std::unique_ptr<CUpdateDlg>()>;
+
+    explicit MainWindowHarness(WindowFactory makeWindow = nullptr);
     ~MainWindowHarness();
 
     SimReceiver sim; // configure before Start
@@ -45,6 +56,8 @@ public:
     INT_PTR Result() const { return m_Result; }
 
     HWND Window() const { return m_hWnd; }
+    // The window object; it outlives the window's run, to the harness's end, so asking it
+    // stays safe while the window closes.
     CUpdateDlg* Dialog() const { return m_pDialog; }
     HWND Control(int id) const { return GetDlgItem(m_hWnd, id); }
 
@@ -85,6 +98,8 @@ private:
     std::atomic<CUpdateDlg*> m_pDialog{nullptr};
     std::atomic<bool> m_bEnded{false};
     std::atomic<INT_PTR> m_Result{0};
+    WindowFactory m_MakeWindow;
+    std::unique_ptr<CUpdateDlg> m_pWindow; // made and run on the window's thread
 };
 
 } // namespace kxtest

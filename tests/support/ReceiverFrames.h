@@ -1,6 +1,7 @@
 // The frames the receiver sends, as tests build them to check or to inject replies.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -36,6 +37,23 @@ inline Frame DataRequestFrame(std::uint32_t offset = 0) {
 
 inline Frame VersionFrame(std::uint32_t version) {
     return LinkFrameWithWord(SUB_VERSION, version);
+}
+
+// The frames carried by output reports (report number, count byte, frame), in order.
+inline std::vector<Frame> FramesInReports(const std::vector<std::vector<std::uint8_t>>& reports) {
+    std::vector<Frame> frames;
+    for (const auto& report : reports) {
+        if (report.size() < 2)
+            continue;
+        const std::size_t count = std::min<std::size_t>(report[1], report.size() - 2);
+        frames.emplace_back(report.begin() + 2, report.begin() + 2 + count);
+    }
+    return frames;
+}
+
+// The payload of a SUB_DATA frame (the bytes after its 7-byte head).
+inline Frame DataPayload(const Frame& dataFrame) {
+    return dataFrame.size() > 7 ? Frame(dataFrame.begin() + 7, dataFrame.end()) : Frame{};
 }
 
 } // namespace kxtest

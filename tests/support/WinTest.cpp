@@ -1,7 +1,10 @@
 #include "support/WinTest.h"
 
-#include <cstdlib>
+#include <tlhelp32.h>
+
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace kxtest {
 
@@ -144,6 +147,20 @@ void PressKey(WORD vk) {
     SendInput(2, in, sizeof(INPUT));
 }
 
+void PressAltF4(HWND window) {
+    SetForegroundWindow(window);
+    WaitFor([&] { return GetForegroundWindow() == window; }, 2000);
+    const WORD sequence[4][2] = {
+        {VK_MENU, 0}, {VK_F4, 0}, {VK_F4, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
+    INPUT keys[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = sequence[i][0];
+        keys[i].ki.dwFlags = sequence[i][1];
+    }
+    SendInput(4, keys, sizeof(INPUT));
+}
+
 std::wstring WindowText(HWND hwnd) {
     const int len = GetWindowTextLengthW(hwnd);
     std::wstring text(static_cast<size_t>(len) + 1, L'\0');
@@ -270,6 +287,105 @@ DWORD CountGdiHandleCells() {
 DWORD GdiObjectCount() {
     const DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     return n ? n : CountGdiHandleCells();
+}
+
+namespace {
+// The layout of a UNICODE_STRING, which the user-mode headers leave to winternl.h.
+struct UNICODE_STRING_VIEW {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+
+BOOL CALLBACK CountChildWindow(HWND, LPARAM count) {
+    ++*reinterpret_cast<DWORD*>(count);
+    return TRUE;
+}
+BOOL CALLBACK CountProcessWindow(HWND hwnd, LPARAM count) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    if (process == GetCurrentProcessId()) {
+        ++*reinterpret_cast<DWORD*>(count);
+        EnumChildWindows(hwnd, CountChildWindow, count);
+    }
+    return TRUE;
+}
+
+// Where the platform does not count a process's handles (Wine answers 0), the handle
+// values in use are probed one by one; Wine hands them out from 4 up, 4 apart.
+DWORD CountHandles() {
+    DWORD n = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &n) && n)
+        return n;
+    DWORD flags = 0;
+    for (std::uintptr_t value = 4; value < 0x20000; value += 4)
+        n += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
+    return n;
+}
+} // namespace
+
+std::map<std::uintptr_t, std::wstring> HandleKinds() {
+    // NtQueryObject's type information: a UNICODE_STRING first, its text behind it.
+    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    std::map<std::uintptr_t, std::wstring> kinds;
+    DWORD flags = 0;
+    for (std::uintptr_t value = 4; value < 0x20000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (!GetHandleInformation(handle, &flags))
+            continue;
+        alignas(8) BYTE info[512] = {};
+        ULONG got = 0;
+        std::wstring kind = L"?";
+        if (query && query(handle, 2 /* ObjectTypeInformation */, info, sizeof(info), &got) >= 0) {
+            const auto* name = reinterpret_cast<const UNICODE_STRING_VIEW*>(info);
+            if (name->Buffer)
+                kind.assign(name->Buffer, name->Length / sizeof(wchar_t));
+        }
+        kinds[value] = kind;
+    }
+    return kinds;
+}
+
+ProcessCounts CountProcessResources() {
+    ProcessCounts counts;
+    counts.Handles = CountHandles();
+    counts.Gdi = GdiObjectCount();
+    counts.User = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+    if (counts.User == 0)
+        EnumWindows(CountProcessWindow, reinterpret_cast<LPARAM>(&counts.User));
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Thread32First(snapshot, &entry); more;
+             more = Thread32Next(snapshot, &entry))
+            counts.Threads += entry.th32OwnerProcessID == GetCurrentProcessId();
+        CloseHandle(snapshot);
+    }
+    return counts;
+}
+
+DWORD PlatformGdiObjectsPerDialog(UINT templateId, HWND owner, int count) {
+    // The first dialog of a template may fill one-time caches: it is not counted.
+    DWORD before = 0;
+    for (int i = -1; i < count; ++i) {
+        if (i == 0)
+            before = GdiObjectCount();
+        HWND dialog = CreateDialogParamW(
+            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner,
+            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        ShowWindow(dialog, SW_SHOW);
+        UpdateWindow(dialog);
+        // The template's picture is the program's to free, as the prompt frees it. The
+        // picture control's id is -1 (as a 16-bit 0xFFFF it names no control).
+        HBITMAP picture = reinterpret_cast<HBITMAP>(
+            SendDlgItemMessageW(dialog, -1, STM_SETIMAGE, IMAGE_BITMAP, 0));
+        DeleteObject(picture);
+        DestroyWindow(dialog);
+    }
+    return (GdiObjectCount() - before) / static_cast<DWORD>(count);
 }
 
 Pixels BitmapPixels(UINT resourceId) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ POINT CenterOf(HWND hwnd);
 
 // Sends a key press and release through the system's input queue to the focus window.
 void PressKey(WORD vk);
+// Brings the window to the foreground and presses Alt+F4 there, as the keyboard does.
+void PressAltF4(HWND window);
 
 // The text of a window or control.
 std::wstring WindowText(HWND hwnd);
@@ -80,7 +83,29 @@ bool ShowsBitmap(const Pixels& shown, const Pixels& bitmap, int x = 0, int y = 0
 // test script converts them to PNG. Returns the path written, empty when not saved.
 std::wstring SaveScreenshot(const Pixels& pixels, const std::wstring& name);
 
-// Number of GDI and USER objects the process holds, for leak checks.
+// Number of GDI objects the process holds, for leak checks.
 DWORD GdiObjectCount();
+
+// What the process holds, for leak checks over many runs: kernel handles, GDI objects,
+// USER objects (where the platform does not count them, its windows) and threads.
+struct ProcessCounts {
+    DWORD Handles = 0;
+    DWORD Gdi = 0;
+    DWORD User = 0;
+    DWORD Threads = 0;
+    bool operator==(const ProcessCounts& other) const {
+        return Handles == other.Handles && Gdi == other.Gdi && User == other.User &&
+               Threads == other.Threads;
+    }
+};
+ProcessCounts CountProcessResources();
+
+// The kernel handles the process holds, each with its object's kind ("Event", "Key"...),
+// to tell what a count that moved is made of.
+std::map<std::uintptr_t, std::wstring> HandleKinds();
+
+// GDI objects the platform itself keeps for each dialog made from this template and
+// destroyed again, measured over `count` bare dialogs of it after a first one.
+DWORD PlatformGdiObjectsPerDialog(UINT templateId, HWND owner, int count);
 
 } // namespace kxtest

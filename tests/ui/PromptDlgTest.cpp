@@ -155,32 +155,13 @@ TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
     }
 }
 
-// The same template shown and destroyed without the prompt's code, its picture freed:
-// what the platform itself keeps per dialog. The picture control has the id -1 (as a
-// 16-bit 0xFFFF it names no control, and the picture stayed behind).
-DWORD PlatformObjectsPerDialog(HWND owner, int count) {
-    const DWORD before = kxtest::GdiObjectCount();
-    for (int i = 0; i < count; ++i) {
-        HWND dialog = CreateDialogParamW(
-            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROMPT), owner,
-            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-        ShowWindow(dialog, SW_SHOW);
-        UpdateWindow(dialog);
-        HBITMAP picture = reinterpret_cast<HBITMAP>(
-            SendDlgItemMessageW(dialog, -1, STM_SETIMAGE, IMAGE_BITMAP, 0));
-        DeleteObject(picture);
-        DestroyWindow(dialog);
-    }
-    return kxtest::GdiObjectCount() - before;
-}
-
 TEST_F(PromptDlgTest, RepeatedPromptsLeaveNoGdiObjectsOfTheirOwn) {
     auto clickOk = [](HWND prompt) {
         WaitForPrompt(prompt);
         kxtest::ClickControl(prompt, IDC_BTN_OK);
     };
     Run(L"warm-up", PROMPT_OKCANCEL, clickOk);
-    const DWORD platform = PlatformObjectsPerDialog(main.m_hWnd, 4);
+    const DWORD platform = 4 * kxtest::PlatformGdiObjectsPerDialog(IDD_PROMPT, main.m_hWnd, 4);
     const DWORD before = kxtest::GdiObjectCount();
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(Run(L"again", i % 2, clickOk), 1);

@@ -1,6 +1,5 @@
-// The update session driven frame by frame: the receiver is silent and the test sends
-// its replies one at a time, so every block, count, progress position and prompt can be
-// checked as it happens.
+// The update session through the real window, its workers, the file chooser and the
+// prompts: the receiver is silent and the test sends its replies one at a time.
 #include "support/MainWindowHarness.h"
 #include "support/ReceiverFrames.h"
 
@@ -75,13 +74,13 @@ protected:
         return kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }, 10000);
     }
 
+    int State() const { return h.Dialog()->Session() ? h.Dialog()->Session()->State() : 0; }
+
     MainWindowHarness h;
     std::wstring confirmation;
 };
 
-Frame Payload(const Frame& dataFrame) {
-    return dataFrame.size() > 7 ? Frame(dataFrame.begin() + 7, dataFrame.end()) : Frame{};
-}
+using kxtest::DataPayload;
 
 TEST_F(SessionTest, DataLengthOneHundredGoesAsFourBlocksAndTheFifthRequestFinishes) {
     // The image sits in a folder whose name the ANSI code page cannot spell.
@@ -102,21 +101,21 @@ TEST_F(SessionTest, DataLengthOneHundredGoesAsFourBlocksAndTheFifthRequestFinish
     EXPECT_EQ(Frame(header.begin() + 23, header.end()),
               Frame(file.begin() + 16, file.begin() + 28));
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.Dialog()->m_Hid.ReadTimeout() == 10u; }));
-    EXPECT_EQ(g_nUpdateState.load(), STATE_HEADER_SENT);
+    EXPECT_EQ(State(), STATE_HEADER_SENT);
 
     // 128 goes to the bar as it is; the platform's control keeps its position within
     // its range, so it reads back as 100.
     const int expectedProgress[] = {0, 64, 96, 100};
     for (int block = 0; block < 4; ++block) {
         const Frame data = RequestBlock();
-        EXPECT_EQ(Payload(data),
+        EXPECT_EQ(DataPayload(data),
                   Frame(file.begin() + 28 + 32 * block, file.begin() + 60 + 32 * block))
             << "block " << block + 1;
         EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() == expectedProgress[block]; }))
             << "block " << block + 1 << " shows " << h.ProgressPos();
         const int state = block < 3 ? STATE_SENDING : STATE_DATA_DONE;
-        EXPECT_TRUE(kxtest::WaitFor([&] { return g_nUpdateState == state; }))
-            << "block " << block + 1 << " leaves state " << g_nUpdateState;
+        EXPECT_TRUE(kxtest::WaitFor([&] { return State() == state; }))
+            << "block " << block + 1 << " leaves state " << State();
         EXPECT_FALSE(h.UpdateButtonEnabled());
     }
 
@@ -125,45 +124,9 @@ TEST_F(SessionTest, DataLengthOneHundredGoesAsFourBlocksAndTheFifthRequestFinish
     EXPECT_EQ(Count(SUB_FINISH), 1);
     EXPECT_TRUE(WorkerEnds());
     EXPECT_EQ(h.ProgressPos(), 0);
-    EXPECT_EQ(g_bUpdating.load(), 0);
+    EXPECT_FALSE(h.Dialog()->Session()->Updating());
     // The receiver reboots with the image and comes back: the button follows it.
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
-}
-
-TEST_F(SessionTest, ThirtyTwoByteImageEndsWithAnEmptyBlock) {
-    const std::wstring path = kxtest::TempPath(L"thirty-two.dat");
-    const auto file = kxtest::WriteImage(path, 0x86, 32, 32);
-    StartSession(path);
-    EXPECT_EQ(Payload(RequestBlock()), Frame(file.begin() + 28, file.end()));
-    EXPECT_EQ(h.ProgressPos(), 0);
-    const Frame empty = RequestBlock();
-    EXPECT_EQ(empty, (Frame{0x00, 0x16, 0x01, 0x00, 0x00}));
-    EXPECT_TRUE(kxtest::WaitFor([&] { return h.ProgressPos() == 100; }));
-    EXPECT_TRUE(kxtest::WaitFor([&] { return g_nUpdateState == STATE_DATA_DONE; }));
-    h.sim.SendFrame(kDataRequest);
-    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware upgraded successful!");
-}
-
-TEST_F(SessionTest, OnlyAnAcknowledgementOf0x32AndWellFormedFramesCount) {
-    const std::wstring path = kxtest::TempPath(L"ack.dat");
-    kxtest::WriteImage(path, 0x86, 64, 64);
-    StartSession(path);
-    RequestBlock();
-    h.sim.SendFrame({0x00, REPLY_ACK, 0x01, 0x00, 0x31});           // not the end
-    h.sim.SendFrame({0x01, FRAME_LINK, 0x01, 0x00, SUB_FAILURE_1}); // byte 0 not 0x00
-    h.sim.SendFrame({0x01, REPLY_READY, 0x01, 0x00, 0x00});         // byte 0 not 0x00
-    h.sim.SendFrame({0x00, 0x04, 0x01, 0x00, 0x00});                // type 4: ignored
-    const int before = Count(SUB_DATA);
-    h.sim.SendFrame(kDataRequest); // proves the frames before it have all been handled
-    ASSERT_TRUE(Written(SUB_DATA, before + 1));
-    EXPECT_EQ(h.CurrentPrompt(), nullptr);
-    EXPECT_EQ(Count(SUB_FINISH), 0);
-    EXPECT_TRUE(h.Dialog()->IsUpdateRunning());
-
-    h.sim.SendFrame({0x00, REPLY_ACK, 0x01, 0x00, ACK_UPDATE_DONE});
-    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware upgraded successful!");
-    EXPECT_EQ(Count(SUB_FINISH), 1);
-    EXPECT_TRUE(WorkerEnds());
 }
 
 class FailureCodeTest : public SessionTest, public testing::WithParamInterface<std::uint8_t> {};
@@ -181,18 +144,12 @@ TEST_P(FailureCodeTest, FailureSubCodeEndsTheSessionWithTheFailurePrompt) {
     EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
     EXPECT_TRUE(WorkerEnds());
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
-    EXPECT_EQ(h.ProgressPos(), 25);   // left where it was
-    EXPECT_EQ(g_bUpdating.load(), 1); // so the close button still asks
+    EXPECT_EQ(h.ProgressPos(), 25); // left where it was
 
-    // A request after the failure finds no open file and is not answered.
-    const int before = Count(SUB_DATA);
-    h.sim.SendFrame(kDataRequest);
-    kxtest::WaitFor([&] { return h.sim.Idle(); });
-    EXPECT_EQ(Count(SUB_DATA), before);
-
+    // The failure has ended the update: the close button no longer asks.
     kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE);
-    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_CANCEL),
-              L"\n   The new firmware is updating, will you abort it?   \n");
+    EXPECT_TRUE(h.WaitClosed(3000));
+    EXPECT_EQ(h.CurrentPrompt(), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothCodes, FailureCodeTest, testing::Values(SUB_FAILURE_1, SUB_FAILURE_2));
@@ -217,7 +174,7 @@ TEST_F(SessionTest, CancellingTheChooserOrTheConfirmationSendsNothing) {
     EXPECT_EQ(Count(SUB_HEADER), 0);
     EXPECT_EQ(h.ProgressPos(), 0);
     EXPECT_EQ(h.VersionText(), L"V1.34");
-    EXPECT_EQ(g_bUpdating.load(), 0);
+    EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Declined);
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
 }
 
@@ -230,9 +187,11 @@ TEST_F(SessionTest, ImagesThatCannotBeSentWholeAreRefusedBeforeAnythingIsSent) {
     kxtest::WriteImage(noData, 0x86, 0, 64);
     const std::wstring missingData = kxtest::TempPath(L"missing-data.dat");
     kxtest::WriteImage(missingData, 0x86, 1000, 999);
+    const std::wstring tooLarge = kxtest::TempPath(L"too-large.dat");
+    kxtest::WriteImage(tooLarge, 0x86, kMaxDataLength + 1, 64);
     const std::wstring absent = kxtest::TempPath(L"no-such-image.dat");
 
-    for (const std::wstring& path : {tooShort, noData, missingData, absent}) {
+    for (const std::wstring& path : {tooShort, noData, missingData, tooLarge, absent}) {
         PressUpdateAndChoose(path);
         // The chooser itself may object to a file that does not exist; accept that too.
         HWND prompt = h.WaitForPrompt(2000);
@@ -246,29 +205,6 @@ TEST_F(SessionTest, ImagesThatCannotBeSentWholeAreRefusedBeforeAnythingIsSent) {
         h.sim.ClearWrites();
     }
     EXPECT_EQ(Count(SUB_HEADER), 0);
-    EXPECT_EQ(g_bUpdating.load(), 0);
-}
-
-TEST_F(SessionTest, AFileThatShrinksDuringTheSessionEndsItAsAFailure) {
-    const std::wstring path = kxtest::TempPath(L"shrinks.dat");
-    kxtest::WriteImage(path, 0x86, 256, 256);
-    StartSession(path);
-    RequestBlock();           // opens the file
-    h.Dialog()->StopUpdate(); // closes it; state stays 2
-    // A request in state 2 with no open file is ignored.
-    const int before = Count(SUB_DATA);
-    h.sim.SendFrame(kDataRequest);
-    kxtest::WaitFor([&] { return h.sim.Idle(); });
-    EXPECT_EQ(Count(SUB_DATA), before);
-
-    // A new session whose file is cut short after its start.
-    kxtest::WriteImage(path, 0x86, 256, 256);
-    StartSession(path);
-    kxtest::WriteImage(path, 0x86, 256, 40);
-    RequestBlock();
-    h.sim.SendFrame(kDataRequest);
-    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
-    EXPECT_TRUE(WorkerEnds());
 }
 
 TEST_F(SessionTest, ARemovedReceiverEndsTheSessionAsAFailure) {
@@ -283,10 +219,34 @@ TEST_F(SessionTest, ARemovedReceiverEndsTheSessionAsAFailure) {
     EXPECT_FALSE(h.UpdateButtonEnabled());
 }
 
-TEST_F(SessionTest, ADataRequestWhenNoUpdateRunsIsAnsweredWithoutASuccessPrompt) {
-    h.sim.SendFrame(kDataRequest); // state 4 since start-up; the listen worker reads it
-    EXPECT_TRUE(Written(SUB_FINISH, 1));
-    EXPECT_EQ(h.WaitForPrompt(300), nullptr);
+TEST_F(SessionTest, ADataRequestOrAcknowledgementWhenNoUpdateRunsIsIgnored) {
+    // State as at start-up; the listen worker reads them, then the version that ends it.
+    h.sim.SendFrame(kDataRequest);
+    h.sim.SendFrame({0x00, REPLY_ACK, 0x01, 0x00, ACK_UPDATE_DONE});
+    h.sim.SendFrame(VersionFrame(0x86));
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
+    EXPECT_EQ(Count(SUB_FINISH), 0);
+    EXPECT_EQ(Count(SUB_DATA), 0);
+    EXPECT_EQ(h.CurrentPrompt(), nullptr);
+}
+
+TEST_F(SessionTest, AReceiverThatNeverAnswersMeetsTheDeadline) {
+    h.Dialog()->SetReplyDeadline(500);
+    h.ClickUpdate();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == 1; }));
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK, 5000), L"Firmware update failure");
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Deadline);
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+}
+
+TEST_F(SessionTest, AStartCommandThatCannotBeWrittenShowsTheFailureAndBringsTheButtonBack) {
+    h.sim.FailWriteAt(1, -1);
+    h.ClickUpdate();
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+    h.sim.FailWriteAt(0, 0);
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
 }
 
 TEST_F(SessionTest, ListenWorkerPollsASilentReceiverAndEndsOnTheVersionReply) {

@@ -6,6 +6,7 @@
 
 #include "link/LinkProtocol.h"
 #include "res/resource.h"
+#include "ui/UpdateDlg.h"
 #include "update/UpdateSession.h"
 
 namespace {
@@ -48,7 +49,7 @@ TEST(WholeUpdate, SixtyFourKibImageArrivesWholeAndTheReceiverRebootsWithIt) {
     kxtest::SaveScreenshot(h.CaptureWithPrompt(), L"main_success_prompt");
     EXPECT_GT(highest, 0);
     EXPECT_FALSE(buttonEnabledDuringUpdate);
-    EXPECT_EQ(g_bUpdating.load(), 1); // still marked running while the prompt is open
+    EXPECT_TRUE(h.Dialog()->Session()->Updating()); // still running while the prompt is open
     // The receiver reboots and comes back while the prompt is still open.
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.sim.Present() && h.sim.Idle(); }, 5000));
     kxtest::ClickControl(success, IDC_BTN_OK);
@@ -57,7 +58,7 @@ TEST(WholeUpdate, SixtyFourKibImageArrivesWholeAndTheReceiverRebootsWithIt) {
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.36"; }, 10000));
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
     EXPECT_EQ(h.ProgressPos(), 0);
-    EXPECT_EQ(g_bUpdating.load(), 0);
+    EXPECT_FALSE(h.Dialog()->Session()->Updating());
 
     const SimUpdateResult result = h.sim.LastUpdate();
     EXPECT_TRUE(result.Finished);

@@ -36,6 +36,8 @@ std::wstring Refusal(ImageCheck check, const FirmwareHeader& header, unsigned lo
         return L"refuses it: shorter than the 28-byte header";
     case ImageCheck::NoData:
         return L"refuses it: DataLength is 0";
+    case ImageCheck::TooLarge:
+        return L"refuses it: DataLength is above 16 MiB, more than any receiver holds";
     case ImageCheck::MissingData:
         return L"refuses it: it holds " + std::to_wstring(data) + L" of the " +
                std::to_wstring(header.DataLength) + L" data bytes its header announces";
@@ -52,7 +54,9 @@ std::wstring DescribeImage(const std::wstring& path, bool* accepted) {
     unsigned long long size = 0;
     const bool sized = FileSize(path, &size);
     FirmwareHeader header{};
-    const ImageCheck check = sized ? ReadImageHeader(path, &header) : ImageCheck::Unreadable;
+    FirmwareImage image;
+    const ImageCheck check =
+        sized ? LoadFirmwareImage(path, &image, &header) : ImageCheck::Unreadable;
     *accepted = check == ImageCheck::Ok;
     if (sized)
         text += Line(L"Size:", std::to_wstring(size) + L" bytes");
