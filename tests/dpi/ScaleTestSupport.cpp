@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/Localization.h"
 #include "ui/SkinPictures.h"
 
 namespace kxtest {
@@ -17,6 +18,10 @@ UINT ProcessDpi() {
 
 Pixels SkinPicture(UINT id, UINT dpi) {
     return BitmapPixels(LoadSkinPicture(id, dpi));
+}
+
+UINT LocalizedPicture(int index) {
+    return static_cast<UINT>(LocalizedId(index));
 }
 
 RECT RectInParent(HWND control) {

@@ -18,6 +18,8 @@ UINT ProcessDpi();
 
 // The skin picture's pixels as the program loads them for the DPI.
 Pixels SkinPicture(UINT id, UINT dpi);
+// The id of the shown language's picture with this index.
+UINT LocalizedPicture(int index);
 
 // A control's rectangle in its parent's client pixels.
 RECT RectInParent(HWND control);

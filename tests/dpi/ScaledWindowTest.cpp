@@ -16,16 +16,12 @@
 
 namespace {
 
+using kxtest::LocalizedPicture;
 using kxtest::MainWindowHarness;
 using kxtest::Pixels;
 using kxtest::SkinPicture;
 
 constexpr COLORREF kBody = RGB(0xb4, 0x20, 0x2d);
-constexpr COLORREF kStrip = RGB(0x8d, 0x16, 0x1e);
-
-UINT Picture(int index) {
-    return static_cast<UINT>(LocalizedId(index));
-}
 
 class ScaledWindow : public testing::Test {
 protected:
@@ -81,6 +77,28 @@ protected:
         gui.cbSize = sizeof(gui);
         return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui) &&
                (gui.flags & GUI_INMOVESIZE);
+    }
+    // Checks that the caption button lies at its skin place (left, top, width, height)
+    // at the scale, then points at its far corner, which lies outside the 96-DPI button
+    // at larger scales, sees its hover look there and clicks it.
+    void PressFarCorner(int id, RECT skin, UINT hoverPicture) {
+        const RECT rc = Rect(id),
+                   expected = scale.Rect(skin.left, skin.top, skin.right, skin.bottom);
+        EXPECT_TRUE(EqualRect(&rc, &expected)) << "button " << id;
+        ASSERT_TRUE(Activate(h.Window(), OnScreen(scale.Px(20), scale.Px(320))));
+        const POINT corner = OnScreen(rc.right - 2, rc.bottom - 2);
+        HoverAt(corner);
+        Pixels px;
+        const bool hover = kxtest::WaitForLook(
+            h.Window(),
+            [&](const Pixels& shown) {
+                return kxtest::ShowsBitmap(shown, SkinPicture(hoverPicture, dpi), rc.left, rc.top);
+            },
+            &px);
+        EXPECT_TRUE(hover) << "no hover look at the far corner of button " << id;
+        kxtest::MouseLeftDown(corner);
+        kxtest::MouseLeftUp(corner);
+        kxtest::MouseMoveTo({1000, 900});
     }
     // A point of the window's client area on the screen.
     POINT OnScreen(int x, int y) const {
@@ -142,14 +160,14 @@ TEST_F(ScaledWindow, IsTheSkinTimesTheScaleWithEveryControlInsideAndApart) {
 TEST_F(ScaledWindow, ShowsThePicturesDrawnForItsScaleAtTheirScaledPlaces) {
     ASSERT_NE(h.Start(), nullptr);
     Pixels px;
-    EXPECT_TRUE(ShowsPictures({{Picture(PIC_DEVICE_ABSENT), 28, 88},
-                               {Picture(PIC_VERSION_ABSENT), 222, 88},
-                               {Picture(PIC_UPDATE_DISABLED), 161, 140},
+    EXPECT_TRUE(ShowsPictures({{LocalizedPicture(PIC_DEVICE_ABSENT), 28, 88},
+                               {LocalizedPicture(PIC_VERSION_ABSENT), 222, 88},
+                               {LocalizedPicture(PIC_UPDATE_DISABLED), 161, 140},
                                {IDB_MINIMIZE, 381, 4},
                                {IDB_CLOSE, 398, 4}},
                               &px));
     // The background where no control lies: the title strip and the footer.
-    const Pixels background = SkinPicture(Picture(PIC_BACKGROUND), dpi);
+    const Pixels background = SkinPicture(LocalizedPicture(PIC_BACKGROUND), dpi);
     EXPECT_TRUE(kxtest::WaitForLook(
         h.Window(),
         [&](const Pixels& shown) {
@@ -215,37 +233,16 @@ TEST_F(ScaledWindow, ProgressShowsWholeTilesAtZeroHalfAndFull) {
     }
 }
 
-// The far corners of the scaled buttons lie outside the 96-DPI ones at larger scales.
 TEST_F(ScaledWindow, CloseAnswersAllOverItsScaledButton) {
     ASSERT_NE(h.Start(), nullptr);
-    const RECT close = Rect(IDC_BTN_CLOSE);
-    EXPECT_EQ(close.right - close.left, scale.Px(18));
-    EXPECT_EQ(close.bottom - close.top, scale.Px(17));
-    ASSERT_TRUE(Activate(h.Window(), OnScreen(scale.Px(20), scale.Px(320))));
-    const POINT corner = OnScreen(close.right - 2, close.bottom - 2);
-    HoverAt(corner);
-    Pixels px;
-    EXPECT_TRUE(ShowsPictures({{IDB_CLOSE_HOVER, 398, 4}}, &px));
-    kxtest::MouseLeftDown(corner);
-    kxtest::MouseLeftUp(corner);
+    PressFarCorner(IDC_BTN_CLOSE, {398, 4, 18, 17}, IDB_CLOSE_HOVER);
     EXPECT_TRUE(h.WaitClosed(3000));
-    kxtest::MouseMoveTo({1000, 900});
 }
 
 TEST_F(ScaledWindow, MinimiseAnswersAllOverItsScaledButton) {
     ASSERT_NE(h.Start(), nullptr);
-    const RECT minimise = Rect(IDC_BTN_MINIMIZE);
-    EXPECT_EQ(minimise.right - minimise.left, scale.Px(16));
-    EXPECT_EQ(minimise.bottom - minimise.top, scale.Px(17));
-    ASSERT_TRUE(Activate(h.Window(), OnScreen(scale.Px(20), scale.Px(320))));
-    const POINT corner = OnScreen(minimise.right - 2, minimise.bottom - 2);
-    HoverAt(corner);
-    Pixels px;
-    EXPECT_TRUE(ShowsPictures({{IDB_MINIMIZE_HOVER, 381, 4}}, &px));
-    kxtest::MouseLeftDown(corner);
-    kxtest::MouseLeftUp(corner);
+    PressFarCorner(IDC_BTN_MINIMIZE, {381, 4, 16, 17}, IDB_MINIMIZE_HOVER);
     EXPECT_TRUE(kxtest::WaitFor([&] { return IsIconic(h.Window()) != FALSE; }));
-    kxtest::MouseMoveTo({1000, 900});
 }
 
 TEST_F(ScaledWindow, DragsFromTheFarCornerOfTheScaledSkin) {
@@ -283,9 +280,9 @@ TEST_F(ScaledWindow, PromptTakesTheWindowsScale) {
     EXPECT_TRUE(kxtest::WaitForLook(
         prompt,
         [&](const Pixels& shown) {
-            return kxtest::ShowsBitmap(shown, SkinPicture(Picture(PIC_OK_NORMAL), dpi), ok.left,
-                                       ok.top) &&
-                   kxtest::ShowsBitmap(shown, SkinPicture(Picture(PIC_CANCEL_NORMAL), dpi),
+            return kxtest::ShowsBitmap(shown, SkinPicture(LocalizedPicture(PIC_OK_NORMAL), dpi),
+                                       ok.left, ok.top) &&
+                   kxtest::ShowsBitmap(shown, SkinPicture(LocalizedPicture(PIC_CANCEL_NORMAL), dpi),
                                        cancel.left, cancel.top) &&
                    kxtest::ShowsPart(shown, background, scale.Rect(0, 0, 300, 20));
         },
@@ -324,7 +321,7 @@ TEST_F(ScaledWindow, AWholeUpdateRuns) {
     ASSERT_NE(success, nullptr);
     EXPECT_EQ(h.PromptText(success), L"Firmware upgraded successful!");
     Pixels px;
-    const Pixels okFace = SkinPicture(Picture(PIC_OK_NORMAL), dpi);
+    const Pixels okFace = SkinPicture(LocalizedPicture(PIC_OK_NORMAL), dpi);
     kxtest::WaitForLook(
         h.Window(),
         [&](const Pixels& shown) {
