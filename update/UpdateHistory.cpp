@@ -76,24 +76,6 @@ std::wstring SystemErrorText(DWORD error) {
     return message;
 }
 
-std::wstring RefusalText(ImageCheck check) {
-    switch (check) {
-    case ImageCheck::Unreadable:
-        return L"the file cannot be opened or read";
-    case ImageCheck::TooShort:
-        return L"shorter than the 28-byte header";
-    case ImageCheck::NoData:
-        return L"DataLength is 0";
-    case ImageCheck::TooLarge:
-        return L"DataLength is above 16 MiB";
-    case ImageCheck::MissingData:
-        return L"the file holds fewer data bytes than DataLength";
-    case ImageCheck::Ok:
-        break;
-    }
-    return L"";
-}
-
 std::wstring OutcomeText(const CUpdateSession& session) {
     const std::uint32_t total = (session.Image().Header.DataLength + 31) / 32;
     const std::wstring where =
@@ -127,7 +109,7 @@ std::wstring OutcomeText(const CUpdateSession& session) {
                    ? L"declined: the file chooser was closed without a file"
                    : L"declined: the confirmation was answered Cancel";
     case SessionOutcome::Refused:
-        return L"image refused: " + RefusalText(session.RefusedBecause());
+        return L"image refused: " + ImageCheckText(session.RefusedBecause());
     case SessionOutcome::FailureCode:
         return L"failure code " + std::wstring(code) + L" from the receiver " + where;
     case SessionOutcome::WriteFailed:
