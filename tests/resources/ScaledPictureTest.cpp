@@ -137,18 +137,4 @@ TEST(ScaledPictures, OtherDpisScaleTheNearestLargerDrawingDown) {
     }
 }
 
-TEST(ScaledPictures, AtOrBelowNinetySixDpiTheBitmapItselfShows) {
-    for (UINT dpi : {72u, 96u}) {
-        const Pixels shown = Picture(IDB_PROMPT_BG, dpi);
-        const Pixels bitmap = kxtest::BitmapPixels(IDB_PROMPT_BG);
-        EXPECT_EQ(shown.width, bitmap.width);
-        EXPECT_EQ(shown.data, bitmap.data) << dpi << " DPI";
-    }
-}
-
-TEST(ScaledPictures, AMissingPictureLoadsAsNothingAtEveryScale) {
-    for (UINT dpi : {96u, 130u, 144u})
-        EXPECT_TRUE(LoadSkinPicture(RES_BASE_ENGLISH + 9, dpi).IsNull()) << dpi << " DPI";
-}
-
 } // namespace

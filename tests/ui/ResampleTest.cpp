@@ -50,12 +50,4 @@ TEST(ResampleByArea, AnEdgeInsideANewPixelIsBlendedByItsShare) {
     EXPECT_EQ(out.data[1], 0x00FFFFFFu);
 }
 
-TEST(ResampleByArea, NothingToScaleGivesNothing) {
-    EXPECT_TRUE(ResampleByArea(SkinPixels{}, 10, 10).data.empty());
-    EXPECT_TRUE(ResampleByArea(Filled(4, 4, 1), 0, 3).data.empty());
-    SkinPixels torn = Filled(4, 4, 1);
-    torn.data.pop_back();
-    EXPECT_TRUE(ResampleByArea(torn, 2, 2).data.empty());
-}
-
 } // namespace
