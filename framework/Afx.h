@@ -3,6 +3,7 @@
 
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
+#include "framework/Dpi.h"
 #include "framework/Gdi.h"
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"

@@ -22,12 +22,6 @@ BOOL CBitmap::LoadBitmap(UINT resourceId) {
     return !IsNull();
 }
 
-BOOL CBitmap::LoadDIBSection(UINT resourceId) {
-    Attach(::LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0, 0,
-                        LR_CREATEDIBSECTION));
-    return !IsNull();
-}
-
 BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int width, int height) {
     Attach(::CreateCompatibleBitmap(pDC->GetSafeHdc(), width, height));
     return !IsNull();
@@ -45,6 +39,17 @@ BOOL CBrush::CreateSolidBrush(COLORREF color) {
 BOOL CFont::CreateFontIndirect(const LOGFONTW& lf) {
     Attach(::CreateFontIndirectW(&lf));
     return !IsNull();
+}
+
+BOOL CFont::CreateScaledCopy(HFONT source, UINT fromDpi, UINT toDpi) {
+    LOGFONTW lf{};
+    if (!source || !fromDpi || !::GetObjectW(source, sizeof(lf), &lf)) {
+        DeleteObject();
+        return FALSE;
+    }
+    lf.lfHeight = ::MulDiv(lf.lfHeight, static_cast<int>(toDpi), static_cast<int>(fromDpi));
+    lf.lfWidth = ::MulDiv(lf.lfWidth, static_cast<int>(toDpi), static_cast<int>(fromDpi));
+    return CreateFontIndirect(lf);
 }
 
 CDC::~CDC() {

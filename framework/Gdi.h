@@ -40,8 +40,6 @@ public:
 
     // LoadBitmapW from the program's own module (device-dependent, as the skin needs).
     BOOL LoadBitmap(UINT resourceId);
-    // LoadImageW as a device-independent section at the picture's own size.
-    BOOL LoadDIBSection(UINT resourceId);
     BOOL CreateCompatibleBitmap(CDC* pDC, int width, int height);
     // Fills bm with the bitmap's description; 0 when there is no bitmap.
     int GetBitmap(BITMAP* bm) const;
@@ -60,6 +58,9 @@ public:
     CFont() = default;
     operator HFONT() const { return static_cast<HFONT>(m_hObject); }
     BOOL CreateFontIndirect(const LOGFONTW& lf);
+    // The same font with its height scaled from one DPI to another: a font a dialog
+    // template gave its controls, shown on a monitor of another scale.
+    BOOL CreateScaledCopy(HFONT source, UINT fromDpi, UINT toDpi);
 };
 
 // A device context. Wraps a borrowed HDC (Attach) or owns one it created

@@ -20,6 +20,7 @@
 //   nFlags, POINT point) ON_WM_MOUSEMOVE()            void OnMouseMove(UINT nFlags, POINT point)
 //   ON_WM_TIMER()                void OnTimer(UINT_PTR nIDEvent)
 //   ON_WM_DEVICECHANGE()         BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData)
+//   ON_WM_DPICHANGED()           LRESULT OnDpiChanged(UINT dpi, const RECT* suggested)
 //   ON_WM_CLOSE()                void OnClose()
 //   ON_WM_DESTROY()              void OnDestroy()
 #pragma once
@@ -138,6 +139,14 @@ private:
     {WM_DEVICECHANGE, framework_detail::kAnyCode, framework_detail::kAnyId,                        \
      [](CWnd* self, WPARAM w, LPARAM l) -> LRESULT {                                               \
          return KX_THIS(self)->OnDeviceChange(static_cast<UINT>(w), static_cast<DWORD_PTR>(l));    \
+     }},
+
+// The window's new DPI (the vertical one; both are equal) and the rectangle, in screen
+// pixels, the system suggests for it at that DPI.
+#define ON_WM_DPICHANGED()                                                                         \
+    {WM_DPICHANGED, framework_detail::kAnyCode, framework_detail::kAnyId,                          \
+     [](CWnd* self, WPARAM w, LPARAM l) -> LRESULT {                                               \
+         return KX_THIS(self)->OnDpiChanged(HIWORD(w), reinterpret_cast<const RECT*>(l));          \
      }},
 
 #define ON_WM_ERASEBKGND()                                                                         \

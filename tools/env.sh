@@ -91,6 +91,9 @@ kx_start_wine() {
         kx_wineserver -w >/dev/null 2>&1 || true
         kx_wineserver -p >/dev/null 2>&1 || true
     fi
+    # Programs start at 96 DPI: the display-scale tests give their child processes
+    # another DPI for as long as those run, and a run killed meanwhile would leave it.
+    wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null || true
     # Start Wine's background services now, detached from our output: started by a
     # test instead, they would inherit CTest's pipes and keep it waiting.
     wine wineboot >/dev/null 2>&1 </dev/null || true

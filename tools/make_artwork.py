@@ -7,7 +7,10 @@ regenerated after a change. It is run by hand, never by the build; the build use
 files it writes, which are committed:
 
     res/art/*.bmp                  24-bit uncompressed bitmaps, at the exact sizes the
-                                   program draws them (see PICTURES below)
+                                   program draws them at 96 DPI (see pictures() below)
+    res/art/<percent>/*.png        the same pictures drawn for 125, 150, 175 and 200 %
+                                   display scaling (120 to 192 DPI), as PNG
+    res/ScaledPictures.rc2         the resource lines of those PNG sets
     res/art/app.ico                the program icon, 16 to 256 pixels
     docs/artwork-contact-sheet.png every bitmap at 2x with its resource id and size, and
                                    previews of the composed main window and prompt
@@ -20,6 +23,12 @@ fonts-liberation, fonts-wqy-microhei. Run it with the system Python, which has P
 The main window is 420 x 327 pixels with its controls at fixed pixel positions; the
 layout constants below are those positions, and the background leaves plain patches of
 the body colour (or the panel colour) wherever a control paints text of its own.
+
+At another display scale the program places everything at its 96-DPI pixel position and
+size times DPI / 96, each rounded down to a whole pixel (ui/SkinScale.h). Every picture
+is drawn afresh at that size from the same code: whole-pixel edges land on the same
+whole device pixels as the program's, and text is set in fonts of the scaled size, so
+nothing is stretched.
 """
 
 import io
@@ -69,6 +78,32 @@ PROMPT_BUTTON_ONE = (214, 90)
 
 SS = 4  # supersampling factor for shapes; text is drawn at 1x to stay crisp
 
+# The display scales drawn, as DPI (100, 125, 150, 175 and 200 %), and the one being
+# drawn now. The layout constants are 96-DPI pixels.
+SCALES = (96, 120, 144, 168, 192)
+DPI = 96
+
+
+def at_scale(v):
+    """A coordinate at the current scale. A whole pixel goes to the whole device pixel
+    the program puts it at (v * DPI / 96 rounded down), so edges stay sharp and in
+    register with the controls; a fractional one (inside a glyph) scales exactly."""
+    if DPI == 96:
+        return v
+    if float(v).is_integer():
+        return int(v) * DPI // 96
+    return v * DPI / 96
+
+
+def exact(v):
+    """A length at the current scale: line widths, radii, text anchors."""
+    return v if DPI == 96 else v * DPI / 96
+
+
+def unscaled(v):
+    """A device length (a measured text) in 96-DPI pixels."""
+    return v if DPI == 96 else v * 96 / DPI
+
 FONT_FILES = {
     "sans": "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
     "bold": "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf",
@@ -80,10 +115,11 @@ FONT_FILES = {
 
 
 def font(kind, size):
+    """The font of the kind at size 96-DPI pixels, at the current scale."""
     path = FONT_FILES[kind]
     if not os.path.exists(path):
         sys.exit("missing font %s: install the Debian packages listed at the top" % path)
-    return ImageFont.truetype(path, size)
+    return ImageFont.truetype(path, size if DPI == 96 else round(size * DPI / 96))
 
 
 # Words painted into the pictures, per language set.
@@ -130,42 +166,57 @@ def text_font(lang, role, size):
 
 
 class Canvas:
-    """A picture drawn in two passes: shapes at SS times the size, then text at 1x."""
+    """A picture drawn in two passes: shapes at SS times the size, then text at 1x.
+    Coordinates, sizes and widths are 96-DPI pixels, drawn at the current scale."""
 
     def __init__(self, size, under, mode="RGB"):
         self.size = size
-        self.big = Image.new(mode, (size[0] * SS, size[1] * SS), under)
+        self.big = Image.new(mode, (at_scale(size[0]) * SS, at_scale(size[1]) * SS), under)
         self.shapes = ImageDraw.Draw(self.big)
         self.image = None
 
+    @staticmethod
+    def _box(box):
+        x0, y0, x1, y1 = (at_scale(v) for v in box)
+        return [x0 * SS, y0 * SS, x1 * SS - 1, y1 * SS - 1]
+
+    @staticmethod
+    def _points(points):
+        return [(at_scale(x) * SS, at_scale(y) * SS) for x, y in points]
+
+    @staticmethod
+    def _width(width):
+        """A line width: whole pixels stay whole (sharp outlines), fractions scale."""
+        return max(1, int(at_scale(width) * SS))
+
     def rect(self, box, fill=None, outline=None, width=1, radius=0):
         """Rectangle with pixel edges box = (x0, y0, x1, y1), x1 and y1 exclusive."""
-        x0, y0, x1, y1 = box
-        xy = [x0 * SS, y0 * SS, x1 * SS - 1, y1 * SS - 1]
+        xy = self._box(box)
         if radius:
             self.shapes.rounded_rectangle(
-                xy, radius * SS, fill=fill, outline=outline, width=width * SS
+                xy, exact(radius) * SS, fill=fill, outline=outline, width=self._width(width)
             )
         else:
-            self.shapes.rectangle(xy, fill=fill, outline=outline, width=width * SS)
+            self.shapes.rectangle(xy, fill=fill, outline=outline, width=self._width(width))
 
     def line(self, points, fill, width):
-        self.shapes.line([(x * SS, y * SS) for x, y in points], fill=fill, width=int(width * SS))
+        self.shapes.line(self._points(points), fill=fill, width=self._width(width))
 
     def ellipse(self, box, fill=None, outline=None, width=1):
-        x0, y0, x1, y1 = box
-        self.shapes.ellipse(
-            [x0 * SS, y0 * SS, x1 * SS - 1, y1 * SS - 1], fill=fill, outline=outline,
-            width=int(width * SS),
-        )
+        self.shapes.ellipse(self._box(box), fill=fill, outline=outline,
+                            width=self._width(width))
 
     def polygon(self, points, fill):
-        self.shapes.polygon([(x * SS, y * SS) for x, y in points], fill=fill)
+        self.shapes.polygon(self._points(points), fill=fill)
 
     def arc(self, box, start, end, fill, width):
-        x0, y0, x1, y1 = box
-        self.shapes.arc([x0 * SS, y0 * SS, x1 * SS - 1, y1 * SS - 1], start, end, fill=fill,
-                        width=int(width * SS))
+        self.shapes.arc(self._box(box), start, end, fill=fill, width=self._width(width))
+
+    def band(self, x0, y0, x1, height, fill):
+        """A sharp rectangle drawn at 1x over the shapes: device x0 and y0 (as measured
+        from text), 96-DPI x1 (exclusive) and height."""
+        self.flatten()
+        self.draw.rectangle([x0, y0, at_scale(x1) - 1, y0 + at_scale(height) - 1], fill=fill)
 
     def flatten(self):
         if self.image is None:
@@ -177,8 +228,8 @@ class Canvas:
         """Text whose ink is centred on centre = (cx, cy)."""
         self.flatten()
         left, top, right, bottom = self.draw.textbbox((0, 0), text, font=fnt)
-        x = round(centre[0] - (left + right) / 2)
-        y = round(centre[1] - (top + bottom) / 2)
+        x = round(exact(centre[0]) - (left + right) / 2)
+        y = round(exact(centre[1]) - (top + bottom) / 2)
         if shadow:
             self.draw.text((x, y + 1), text, font=fnt, fill=shadow)
         self.draw.text((x, y), text, font=fnt, fill=fill)
@@ -188,14 +239,10 @@ class Canvas:
         """Text whose ink starts at x and is centred vertically on y."""
         self.flatten()
         left, top, right, bottom = self.draw.textbbox((0, 0), text, font=fnt)
-        x = round(left_mid[0] - left)
-        y = round(left_mid[1] - (top + bottom) / 2)
+        x = round(exact(left_mid[0]) - left)
+        y = round(exact(left_mid[1]) - (top + bottom) / 2)
         self.draw.text((x, y), text, font=fnt, fill=fill)
         return (x + left, y + top, x + right, y + bottom)
-
-    def paste(self, picture, at):
-        self.flatten()
-        self.image.paste(picture, at)
 
     def result(self):
         return self.flatten()
@@ -207,7 +254,7 @@ def fitted(lang, role, text, max_width, size, min_size):
     for s in range(size, min_size - 1, -1):
         f = text_font(lang, role, s)
         l, _, r, _ = probe.textbbox((0, 0), text, font=f)
-        if r - l <= max_width:
+        if unscaled(r - l) <= max_width:
             return f
     sys.exit("caption %r does not fit in %d pixels" % (text, max_width))
 
@@ -299,19 +346,17 @@ def background(lang):
     c.text_left((27, 13), w["title"], title_font, WHITE)
     heading = fitted(lang, "bold", w["heading"], 360, 18, 12)
     box = c.text_centered((WINDOW[0] / 2, 51), w["heading"], heading, WHITE)
-    c.flatten()
-    rule_y = box[3] + 7
-    c.draw.rectangle([WINDOW[0] / 2 - 24, rule_y, WINDOW[0] / 2 + 23, rule_y + 1], fill=AMBER)
+    c.band(at_scale(WINDOW[0] / 2 - 24), box[3] + at_scale(7), WINDOW[0] / 2 + 24, 2, AMBER)
 
     small = text_font(lang, "sans", 9 if lang == "en" else 10)
-    c.text_left((px - 3 - 6 - c.draw.textlength("0%", font=small), py + ph / 2), "0%", small,
-                PALE)
+    c.text_left((px - 3 - 6 - unscaled(c.draw.textlength("0%", font=small)), py + ph / 2), "0%",
+                small, PALE)
     c.text_left((px + pw + 3 + 6, py + ph / 2), "100%", small, PALE)
 
     caption = text_font(lang, "bold", 11 if lang == "en" else 12)
     gx, gy, gw, gh = GUIDE_TEXT
     box = c.text_left((gx, gy - 14), w["guide"], caption, AMBER)
-    c.draw.rectangle([box[2] + 8, gy - 14, gx + gw - 1, gy - 14], fill=PANEL)
+    c.band(box[2] + at_scale(8), at_scale(gy - 14), gx + gw, 1, PANEL)
 
     footer = fitted(lang, "sans", w["footer"], WINDOW[0] - 24, 11, 8)
     c.text_centered((WINDOW[0] / 2, 316), w["footer"], footer, PALE)
@@ -376,7 +421,7 @@ def button(size, under, face, border, text, fnt, ink, shadow=None, glyph=None, r
     probe = ImageDraw.Draw(Image.new("RGB", (1, 1)))
     l, _, r, _ = probe.textbbox((0, 0), text, font=fnt)
     gap, gw = 6, 9
-    start = (size[0] - (gw + gap + (r - l))) / 2
+    start = (size[0] - (gw + gap + unscaled(r - l))) / 2
     glyph(c, start + gw / 2, size[1] / 2 - 0.5, ink)
     c.text_left((round(start + gw + gap), size[1] / 2), text, fnt, ink)
     return c.result()
@@ -402,13 +447,16 @@ def prompt_button(lang, which, hover):
 
 
 def tile():
-    """One progress segment, 9 x 3: an amber gradient, top light, bottom dark, with a
-    darker last column so the touching tiles read as separate segments."""
-    img = Image.new("RGB", (9, 3))
+    """One progress segment, 9 x 3 at 96 DPI: an amber gradient, top light, bottom dark,
+    with a darker last column so the touching tiles read as separate segments. At every
+    scale 28 of them fit the bar: 28 x floor(9s) <= floor(254s)."""
+    w, h = at_scale(9), at_scale(3)
+    img = Image.new("RGB", (w, h))
     rows = (AMBER_LIGHT, AMBER, (0xB5, 0x78, 0x0E))
-    for y, colour in enumerate(rows):
-        for x in range(9):
-            k = 0.72 if x == 8 else 1.0
+    for y in range(h):
+        colour = rows[y * len(rows) // h]
+        for x in range(w):
+            k = 0.72 if x == w - 1 else 1.0
             img.putpixel((x, y), tuple(int(v * k) for v in colour))
     return img
 
@@ -655,6 +703,37 @@ def contact_sheet(named):
     return sheet
 
 
+SCALED_RC_PATH = os.path.join(ROOT, "res", "ScaledPictures.rc2")
+
+
+def write_scaled_sets():
+    """Every picture at each scale above 100 %, as PNG under res/art/<percent>/, and the
+    resource script that names them: a picture keeps its id, and its resource type
+    (SKIN125 ... SKIN200) names the scale."""
+    global DPI
+    lines = [
+        "// The skin's pictures drawn for 125 to 200 % display scaling, as PNG. Written by",
+        "// tools/make_artwork.py (do not edit). Each keeps the id of its 96-DPI bitmap; the",
+        "// resource type names the scale, and the program decodes them through WIC.",
+    ]
+    count = 0
+    for dpi in SCALES[1:]:
+        DPI = dpi
+        percent = dpi * 100 // 96
+        folder = os.path.join(ART_DIR, str(percent))
+        os.makedirs(folder, exist_ok=True)
+        lines.append("")
+        for name, rid, img in pictures():
+            png = name[:-len(".bmp")] + ".png"
+            img.convert("RGB").save(os.path.join(folder, png), "PNG", optimize=True)
+            lines.append('%d SKIN%d "art/%d/%s"' % (rid, percent, percent, png))
+            count += 1
+    DPI = 96
+    with open(SCALED_RC_PATH, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    return count
+
+
 def main():
     os.makedirs(ART_DIR, exist_ok=True)
     os.makedirs(os.path.dirname(SHEET_PATH), exist_ok=True)
@@ -664,7 +743,9 @@ def main():
         img.convert("RGB").save(os.path.join(ART_DIR, name), "BMP")
     write_ico(os.path.join(ART_DIR, "app.ico"))
     contact_sheet(named).save(SHEET_PATH, "PNG", optimize=True)
-    print("wrote %d bitmaps, app.ico and %s" % (len(named), os.path.relpath(SHEET_PATH, ROOT)))
+    scaled = write_scaled_sets()
+    print("wrote %d bitmaps, %d scaled PNG pictures, app.ico and %s"
+          % (len(named), scaled, os.path.relpath(SHEET_PATH, ROOT)))
 
 
 if __name__ == "__main__":

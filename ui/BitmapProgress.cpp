@@ -2,6 +2,7 @@
 
 #include "res/resource.h"
 #include "ui/QMemDC.h"
+#include "ui/SkinPictures.h"
 
 BEGIN_MESSAGE_MAP(CBitmapProgress, CProgressCtrl)
     ON_WM_PAINT()
@@ -11,8 +12,15 @@ BEGIN_MESSAGE_MAP(CBitmapProgress, CProgressCtrl)
 END_MESSAGE_MAP()
 
 CBitmapProgress::CBitmapProgress() {
-    m_bmpTile.LoadBitmap(IDB_TILE);
+    SetDpi(kDefaultDpi);
+}
+
+void CBitmapProgress::SetDpi(UINT dpi) {
+    m_bmpTile = LoadSkinPicture(IDB_TILE, dpi);
+    m_bmTile = {};
     m_bmpTile.GetBitmap(&m_bmTile);
+    if (m_hWnd)
+        Invalidate(TRUE);
 }
 
 void CBitmapProgress::OnPaint() {

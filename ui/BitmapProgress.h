@@ -3,7 +3,8 @@
 // replaced: a strip of the body colour filled from the left with amber tiles, one per
 // 1/28 of the range, composed off screen (QMemDC) and shown in one copy. No frame is
 // drawn. The strip is cleared only at position 0 and on the first paint after the
-// owner window has come back to the foreground.
+// owner window has come back to the foreground. The tile is the skin's picture for the
+// bar's display scale (SetDpi), so 28 whole tiles always fit the bar at that scale.
 #pragma once
 
 #include "framework/Afx.h"
@@ -28,6 +29,9 @@ public:
     // The window whose foreground state the paint consults; set before the bar
     // shows a non-zero position.
     void SetOwner(IForegroundWindow* pOwner) { m_pOwner = pOwner; }
+
+    // Draws the tiles for this DPI from the next paint on (96 DPI until called).
+    void SetDpi(UINT dpi);
 
 protected:
     void OnPaint();

@@ -1,15 +1,17 @@
 #include "ui/ButtonEx.h"
 
+#include "ui/SkinPictures.h"
+
 BEGIN_MESSAGE_MAP(CButtonEx, CButton)
     ON_WM_MOUSEMOVE()
     ON_WM_LBUTTONDOWN()
     ON_WM_LBUTTONUP()
 END_MESSAGE_MAP()
 
-void CButtonEx::LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
-    m_bmpNormal.LoadBitmap(normalId);
-    m_bmpHover.LoadBitmap(hoverId);
-    m_bmpDisabled.LoadBitmap(disabledId);
+void CButtonEx::LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId, UINT dpi) {
+    m_bmpNormal = LoadSkinPicture(normalId, dpi);
+    m_bmpHover = LoadSkinPicture(hoverId, dpi);
+    m_bmpDisabled = LoadSkinPicture(disabledId, dpi);
     BITMAP bm{};
     if (m_bmpNormal.GetBitmap(&bm)) {
         m_nWidth = bm.bmWidth;
@@ -17,6 +19,15 @@ void CButtonEx::LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId) {
     } else {
         m_nWidth = m_nHeight = 0;
     }
+    if (m_hWnd) // new looks for a button already shown
+        Invalidate(TRUE);
+}
+
+BOOL CButtonEx::CreateOrMove(const RECT& rc, CWnd* pParent, UINT id) {
+    if (!m_hWnd)
+        return Create(L"", kButtonStyle, rc, pParent, id);
+    MoveWindow(rc);
+    return TRUE;
 }
 
 void CButtonEx::PreSubclassWindow() {

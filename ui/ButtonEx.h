@@ -4,8 +4,10 @@
 // parent) and replaces only the drawing. Hover is followed by holding the mouse capture
 // while the pointer is over the button.
 //
-// Use: allocate, LoadBitmaps(normal, hover, disabled), then Create with an empty
-// caption, kButtonStyle, a rectangle and the parent; delete it with the parent.
+// Use: allocate, LoadBitmaps(normal, hover, disabled, dpi), then Create with an empty
+// caption, kButtonStyle, a rectangle of the bitmaps' size and the parent; delete it with
+// the parent. On a change of display scale, LoadBitmaps again for the new DPI and move
+// the button to its new rectangle.
 #pragma once
 
 #include "framework/Afx.h"
@@ -18,9 +20,12 @@ public:
     CButtonEx() = default;
     ~CButtonEx() override = default;
 
-    // Loads the three looks from the program's resources; the normal bitmap's size is
-    // the size drawn in every state.
-    void LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId);
+    // Loads the three looks from the program's skin pictures, drawn for the DPI; the
+    // normal bitmap's size is the size drawn in every state.
+    void LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId, UINT dpi = kDefaultDpi);
+
+    // Creates the button's window at rc the first time, and moves it there after.
+    BOOL CreateOrMove(const RECT& rc, CWnd* pParent, UINT id);
 
     int BitmapWidth() const { return m_nWidth; }
     int BitmapHeight() const { return m_nHeight; }

@@ -2,28 +2,36 @@
 
 #include "app/Localization.h"
 #include "res/resource.h"
+#include "ui/SkinPictures.h"
 
 namespace {
-// Button rows in the prompt's client pixels.
+// Button rows in the prompt's client pixels at 96 DPI.
 constexpr RECT kOkOfTwo{60, 90, 130, 112};
 constexpr RECT kCancelOfTwo{170, 90, 240, 112};
 constexpr RECT kOkAlone{214, 90, 284, 112};
-constexpr int kBackgroundId = 0xFFFF; // the background picture has no id of its own (-1)
+// The text block: where the template puts it at 96 DPI with the fonts the skin was drawn
+// for. Placed in pixels, because other fonts (a substituted "MS Shell Dlg") make the
+// template's dialog units wider than the prompt.
+constexpr RECT kText{15, 24, 285, 74};
+constexpr int kBackgroundId = -1; // the background picture has no id of its own
 
-std::unique_ptr<CButtonEx> MakeButton(CWnd* parent, const RECT& rc, UINT id, int normalIndex,
-                                      int hoverIndex) {
-    auto button = std::make_unique<CButtonEx>();
+// Gives a button its looks for the scale and puts it at its place; creates the button the
+// first time.
+void PlaceButton(CWnd* parent, const CSkinScale& scale, std::unique_ptr<CButtonEx>& button,
+                 const RECT& rc, UINT id, int normalIndex, int hoverIndex) {
+    if (!button)
+        button = std::make_unique<CButtonEx>();
     const UINT normal = static_cast<UINT>(LocalizedId(normalIndex));
-    button->LoadBitmaps(normal, static_cast<UINT>(LocalizedId(hoverIndex)), normal);
-    button->Create(L"", CButtonEx::kButtonStyle, rc, parent, id);
-    return button;
+    button->LoadBitmaps(normal, static_cast<UINT>(LocalizedId(hoverIndex)), normal, scale.Dpi());
+    button->CreateOrMove(scale.Rect(rc), parent, id);
 }
+
 } // namespace
 
 BEGIN_MESSAGE_MAP(CPromptDlg, CDialog)
     ON_WM_CTLCOLOR()
     ON_WM_LBUTTONDOWN()
-    ON_WM_DESTROY()
+    ON_WM_DPICHANGED()
     ON_BN_CLICKED(IDC_BTN_OK, &CPromptDlg::OnOkButton)
     ON_BN_CLICKED(IDC_BTN_CANCEL, &CPromptDlg::OnCancelButton)
 END_MESSAGE_MAP()
@@ -38,8 +46,10 @@ CPromptDlg::~CPromptDlg() {
 int CPromptDlg::Show(HWND over, const std::wstring& text, int style) {
     RECT rc{};
     ::GetWindowRect(over, &rc);
+    const CSkinScale scale(GetWindowDpi(over));
     CPromptDlg prompt;
-    prompt.SetPosition(rc.left + 60, rc.top + 125);
+    prompt.SetPosition(rc.left + scale.Px(60), rc.top + scale.Px(125));
+    prompt.SetDpi(scale.Dpi());
     prompt.SetText(text);
     prompt.SetStyle(style);
     return static_cast<int>(prompt.DoModal());
@@ -47,17 +57,44 @@ int CPromptDlg::Show(HWND over, const std::wstring& text, int style) {
 
 BOOL CPromptDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    // The prompt is exactly its background picture, whatever the dialog units come to.
-    MoveWindow(m_nLeft, m_nTop, kWidth, kHeight, TRUE);
-    if (m_nStyle == PROMPT_OKCANCEL) {
-        m_pOkButton = MakeButton(this, kOkOfTwo, IDC_BTN_OK, PIC_OK_NORMAL, PIC_OK_HOVER);
-        m_pCancelButton =
-            MakeButton(this, kCancelOfTwo, IDC_BTN_CANCEL, PIC_CANCEL_NORMAL, PIC_CANCEL_HOVER);
-    } else {
-        m_pOkButton = MakeButton(this, kOkAlone, IDC_BTN_OK, PIC_OK_NORMAL, PIC_OK_HOVER);
-    }
+    DisableDialogDpiScaling(m_hWnd);
+    m_nTemplateDpi = GetWindowDpi(m_hWnd);
+    m_Background.SubclassDlgItem(static_cast<UINT>(kBackgroundId), this);
+    m_Text.SubclassDlgItem(IDC_PROMPT_TEXT, this);
+    LayOut();
     SetDlgItemText(IDC_PROMPT_TEXT, m_strText);
     return TRUE;
+}
+
+void CPromptDlg::LayOut() {
+    // The prompt is exactly its background picture, whatever the dialog units come to.
+    MoveWindow(m_nLeft, m_nTop, m_Scale.Px(kWidth), m_Scale.Px(kHeight), TRUE);
+    if (m_nStyle == PROMPT_OKCANCEL) {
+        PlaceButton(this, m_Scale, m_pOkButton, kOkOfTwo, IDC_BTN_OK, PIC_OK_NORMAL, PIC_OK_HOVER);
+        PlaceButton(this, m_Scale, m_pCancelButton, kCancelOfTwo, IDC_BTN_CANCEL, PIC_CANCEL_NORMAL,
+                    PIC_CANCEL_HOVER);
+    } else {
+        PlaceButton(this, m_Scale, m_pOkButton, kOkAlone, IDC_BTN_OK, PIC_OK_NORMAL, PIC_OK_HOVER);
+    }
+    // The picture the template gave the background is the 96-DPI one; it is replaced
+    // (and freed) by the one for the scale.
+    m_Background.SetBitmap(LoadSkinPicture(IDB_PROMPT_BG, m_Scale.Dpi()));
+    m_Background.MoveWindow(m_Scale.Rect(0, 0, kWidth, kHeight));
+    // The text keeps the template's font, at the prompt's scale.
+    m_Text.MoveWindow(m_Scale.Rect(kText));
+    m_TextFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), m_nTemplateDpi,
+                                m_Scale.Dpi());
+    m_Text.SetFont(m_TextFont, TRUE);
+}
+
+LRESULT CPromptDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
+    m_Scale = CSkinScale(dpi);
+    if (suggested)
+        SetPosition(suggested->left, suggested->top);
+    LayOut();
+    // Nothing of the old scale may stay on screen (the move copied the old pixels).
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    return 0;
 }
 
 HBRUSH CPromptDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
@@ -73,18 +110,8 @@ HBRUSH CPromptDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
 }
 
 void CPromptDlg::OnLButtonDown(UINT, POINT) {
-    // No caption to drag by: the system's move loop follows the mouse from here.
-    SendMessage(WM_SYSCOMMAND, SC_MOVE | 1, 0);
-}
-
-void CPromptDlg::OnDestroy() {
-    // The background picture control loaded its bitmap from the template itself and
-    // never frees it; take it back so that each prompt does not leave one behind.
-    if (HWND background = GetDlgItem(kBackgroundId)) {
-        auto picture =
-            reinterpret_cast<HBITMAP>(::SendMessageW(background, STM_SETIMAGE, IMAGE_BITMAP, 0));
-        if (picture)
-            ::DeleteObject(picture);
-    }
-    Default();
+    // No caption to drag by: the system's move loop follows the mouse from here, moving
+    // the window as if the caption had been pressed (a move begun from the client area
+    // moves nothing on some systems, Wine among them).
+    SendMessage(WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
 }

@@ -1,10 +1,12 @@
 // CPromptDlg: the skinned modal prompt through which the tool shows every message and
 // asks its two yes/no questions. A captionless dark-red panel of 300 x 127 pixels with
 // centred white text and one (OK) or two (OK, Cancel) bitmap buttons, placed at a
-// given screen position and dragged by pressing anywhere but on a button.
+// given screen position and dragged by pressing anywhere but on a button. It is drawn
+// at the display scale of the window it is shown over (and again at the new scale when
+// it is moved to a monitor of another one).
 //
-// Use: construct, SetPosition, SetText, SetStyle, DoModal. The result is 1 for OK or
-// Enter, 2 for Cancel, Escape or the system close command. Show does all of that,
+// Use: construct, SetPosition, SetDpi, SetText, SetStyle, DoModal. The result is 1 for
+// OK or Enter, 2 for Cancel, Escape or the system close command. Show does all of that,
 // placed over a window.
 #pragma once
 
@@ -13,6 +15,7 @@
 
 #include "framework/Afx.h"
 #include "ui/ButtonEx.h"
+#include "ui/SkinScale.h"
 #include "update/SessionView.h" // PROMPT_OK, PROMPT_OKCANCEL
 
 class CPromptDlg : public CDialog {
@@ -28,18 +31,23 @@ public:
         m_nLeft = x;
         m_nTop = y;
     }
+    void SetDpi(UINT dpi) { m_Scale = CSkinScale(dpi); }
     void SetText(const std::wstring& text) { m_strText = text; }
     void SetStyle(int style) { m_nStyle = style; }
 
-    // Shows a prompt with its top-left corner at the window's left + 60 and top + 125
-    // on the screen, runs it modally, and returns its result.
+    // Shows a prompt at the window's scale with its top-left corner at the window's
+    // left + 60 and top + 125 skin pixels on the screen, runs it modally, and returns its
+    // result.
     static int Show(HWND over, const std::wstring& text, int style);
 
 protected:
     BOOL OnInitDialog() override;
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
     void OnLButtonDown(UINT flags, POINT point);
-    void OnDestroy();
+    LRESULT OnDpiChanged(UINT dpi, const RECT* suggested);
+    // Layout at m_Scale: the size at (m_nLeft, m_nTop), the buttons, the background
+    // picture, and the text's place and font.
+    void LayOut();
     void OnOkButton() { EndDialog(1); }
     void OnCancelButton() { EndDialog(2); }
     DECLARE_MESSAGE_MAP()
@@ -51,4 +59,9 @@ protected:
     std::wstring m_strText;
     int m_nStyle = PROMPT_OK;
     CBrush m_brText;
+    CSkinScale m_Scale;
+    UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for
+    CStatic m_Background;
+    CStatic m_Text;
+    CFont m_TextFont;
 };

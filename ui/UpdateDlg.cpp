@@ -2,10 +2,12 @@
 
 #include <dbt.h>
 
+#include "KestrixVersion.h"
 #include "app/Localization.h"
 #include "link/Frames.h"
 #include "link/LinkWorkers.h"
 #include "res/resource.h"
+#include "ui/SkinPictures.h"
 #include "update/FirmwareChooser.h"
 
 namespace {
@@ -13,11 +15,11 @@ constexpr COLORREF kBodyColor = RGB(0xb4, 0x20, 0x2d);
 constexpr COLORREF kPanelColor = RGB(0xc3, 0x4d, 0x57);
 constexpr COLORREF kLabelText = RGB(0xff, 0xff, 0xff);
 
+// The skin's layout, in its 96-DPI pixels (m_Scale maps them to the window's DPI).
 constexpr int kWindowWidth = 420;
 constexpr int kWindowHeight = 327;
 constexpr int kPanelHeight = 29;
 constexpr DWORD kPictureStyle = SS_BITMAP | SS_CENTERIMAGE;
-constexpr UINT_PTR kModeSwitchTimer = 1;
 
 int PanelWidth() {
     return UiLanguage() == UI_LANG_JAPANESE ? 178 : 172;
@@ -31,22 +33,16 @@ RECT SkinRect(int x, int y, int width, int height) {
     return {left, top, left + MulDiv(width, 3, 2), top + MulDiv(height, 3, 2)};
 }
 
-SIZE BitmapSize(UINT id) {
-    CBitmap bitmap;
-    BITMAP bm{};
-    if (bitmap.LoadBitmap(id) && bitmap.GetBitmap(&bm))
-        return {bm.bmWidth, bm.bmHeight};
-    return {0, 0};
-}
-
-std::unique_ptr<CButtonEx> MakeSkinButton(CWnd* parent, RECT& rc, int left, int top, UINT normal,
-                                          UINT hover, UINT disabled, UINT id) {
-    auto button = std::make_unique<CButtonEx>();
-    const SIZE size = BitmapSize(normal);
-    rc = {left, top, left + size.cx, top + size.cy};
-    button->LoadBitmaps(normal, hover, disabled);
-    button->Create(L"", CButtonEx::kButtonStyle, rc, parent, id);
-    return button;
+// Gives a button its looks for the scale and puts it at its skin position, with the
+// size of its pictures; creates the button the first time.
+void PlaceSkinButton(CWnd* parent, const CSkinScale& scale, std::unique_ptr<CButtonEx>& button,
+                     RECT& rc, int left, int top, UINT normal, UINT hover, UINT disabled, UINT id) {
+    if (!button)
+        button = std::make_unique<CButtonEx>();
+    button->LoadBitmaps(normal, hover, disabled, scale.Dpi());
+    const int x = scale.Px(left), y = scale.Px(top);
+    rc = {x, y, x + button->BitmapWidth(), y + button->BitmapHeight()};
+    button->CreateOrMove(rc, parent, id);
 }
 } // namespace
 
@@ -60,6 +56,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_TIMER()
     ON_WM_CLOSE()
     ON_WM_DESTROY()
+    ON_WM_DPICHANGED()
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
     ON_MESSAGE(WM_KX_REFRESH_DEVICE, &CUpdateDlg::OnRefreshDeviceState)
@@ -94,6 +91,10 @@ void CUpdateDlg::DoDataExchange(CDataExchange* pDX) {
 
 BOOL CUpdateDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    // The window lays itself out at its monitor's scale, now and on every change of it.
+    m_nTemplateDpi = GetWindowDpi(m_hWnd);
+    m_Scale = CSkinScale(m_nTemplateDpi);
+    DisableDialogDpiScaling(m_hWnd);
     // No caption, but the system may still minimise the window and offer its menu.
     ModifyStyle(0, WS_SYSMENU | WS_MINIMIZEBOX);
     SetIcon(m_hIcon, TRUE);
@@ -107,7 +108,7 @@ BOOL CUpdateDlg::OnInitDialog() {
 
     g_nDeviceMode = 0;
     m_Hid.m_hNotifyWnd = m_hWnd; // before the first search, which registers it
-    SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V1.0");
+    SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V" KX_VERSION_SHORT_W);
     g_nListenMarker = kListenMarker;
 
     if (m_Hid.FindDevice()) {
@@ -124,8 +125,46 @@ BOOL CUpdateDlg::OnInitDialog() {
         SetConnected(false);
     }
 
+    ApplyFonts();
+    ApplyBackground();
+    return TRUE;
+}
+
+void CUpdateDlg::SetupSkin() {
+    PlaceWindow(0, 0);
+    LayOutSkin();
+    // Pictures lie under the texts and buttons and never paint over them: the version
+    // text sits on the version panel, and everything on the background.
+    for (CStatic* picture : {&m_Background, &m_DevicePanel, &m_VersionPanel})
+        picture->ModifyStyle(0, WS_CLIPSIBLINGS);
+    m_VersionLabel.SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void CUpdateDlg::PlaceWindow(int left, int top) {
+    SetWindowPos(nullptr, left, top, m_Scale.Px(kWindowWidth), m_Scale.Px(kWindowHeight),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CUpdateDlg::LayOutSkin() {
+    PlaceSkinButton(this, m_Scale, m_pBtnMinimize, m_rcMinimize, 381, 4, IDB_MINIMIZE,
+                    IDB_MINIMIZE_HOVER, IDB_MINIMIZE, IDC_BTN_MINIMIZE);
+    PlaceSkinButton(this, m_Scale, m_pBtnClose, m_rcClose, 398, 4, IDB_CLOSE, IDB_CLOSE_HOVER,
+                    IDB_CLOSE, IDC_BTN_CLOSE);
+    PlaceSkinButton(this, m_Scale, m_pBtnUpdate, m_rcUpdate, 161, 140,
+                    static_cast<UINT>(LocalizedId(PIC_UPDATE_NORMAL)),
+                    static_cast<UINT>(LocalizedId(PIC_UPDATE_HOVER)),
+                    static_cast<UINT>(LocalizedId(PIC_UPDATE_DISABLED)), IDC_BTN_UPDATE);
+    m_Progress.SetDpi(m_Scale.Dpi());
+    m_Progress.MoveWindow(m_Scale.Rect(82, 180, 254, 5));
+    m_VersionLabel.MoveWindow(m_Scale.Rect(SkinRect(178, 62, 70, 9)));
+    m_GuideLabel.MoveWindow(m_Scale.Rect(SkinRect(23, 149, 235, 45)));
+    m_DevicePanel.MoveWindow(m_Scale.Rect(SkinRect(19, 46, 115, 19)));
+    m_VersionPanel.MoveWindow(m_Scale.Rect(SkinRect(150, 46, 115, 33)));
+}
+
+void CUpdateDlg::ApplyFonts() {
     LOGFONTW lf{};
-    lf.lfHeight = UseChineseFont() ? 18 : 15;
+    lf.lfHeight = m_Scale.Px(UseChineseFont() ? 18 : 15);
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = ANSI_CHARSET;
     lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
@@ -135,64 +174,30 @@ BOOL CUpdateDlg::OnInitDialog() {
     wcscpy_s(lf.lfFaceName, UseChineseFont() ? L"\u5FAE\u8F6F\u96C5\u9ED1" : L"Arial");
     m_GuideFont.CreateFontIndirect(lf);
     m_GuideLabel.SetFont(m_GuideFont, TRUE);
-
-    ApplyBackground();
-    return TRUE;
-}
-
-void CUpdateDlg::SetupSkin() {
-    SetWindowPos(nullptr, 0, 0, kWindowWidth, kWindowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-    m_pBtnMinimize = MakeSkinButton(this, m_rcMinimize, 381, 4, IDB_MINIMIZE, IDB_MINIMIZE_HOVER,
-                                    IDB_MINIMIZE, IDC_BTN_MINIMIZE);
-    m_pBtnClose = MakeSkinButton(this, m_rcClose, 398, 4, IDB_CLOSE, IDB_CLOSE_HOVER, IDB_CLOSE,
-                                 IDC_BTN_CLOSE);
-    m_pBtnUpdate = MakeSkinButton(
-        this, m_rcUpdate, 161, 140, static_cast<UINT>(LocalizedId(PIC_UPDATE_NORMAL)),
-        static_cast<UINT>(LocalizedId(PIC_UPDATE_HOVER)),
-        static_cast<UINT>(LocalizedId(PIC_UPDATE_DISABLED)), IDC_BTN_UPDATE);
-    m_Progress.MoveWindow(82, 180, 254, 5);
-    m_VersionLabel.MoveWindow(SkinRect(178, 62, 70, 9));
-    m_GuideLabel.MoveWindow(SkinRect(23, 149, 235, 45));
-    m_DevicePanel.MoveWindow(SkinRect(19, 46, 115, 19));
-    m_VersionPanel.MoveWindow(SkinRect(150, 46, 115, 33));
-
-    // Pictures lie under the texts and buttons and never paint over them: the version
-    // text sits on the version panel, and everything on the background.
-    for (CStatic* picture : {&m_Background, &m_DevicePanel, &m_VersionPanel})
-        picture->ModifyStyle(0, WS_CLIPSIBLINGS);
-    m_VersionLabel.SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // The version text keeps the template's font, at the window's scale.
+    m_VersionFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), m_nTemplateDpi,
+                                   m_Scale.Dpi());
+    m_VersionLabel.SetFont(m_VersionFont, TRUE);
 }
 
 void CUpdateDlg::ApplyBackground() {
-    SetWindowPos(nullptr, 0, 0, kWindowWidth, kWindowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceWindow(0, 0);
     m_Background.ModifyStyle(0, kPictureStyle);
-    CBitmap background;
-    background.LoadDIBSection(static_cast<UINT>(LocalizedId(PIC_BACKGROUND)));
-    m_Background.SetBitmap(std::move(background));
+    ShowBackground();
     // The background lies under every other control, whatever the template's order.
     m_Background.SetWindowPos(HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+void CUpdateDlg::ShowBackground() {
+    m_Background.SetBitmap(
+        LoadSkinPicture(static_cast<UINT>(LocalizedId(PIC_BACKGROUND)), m_Scale.Dpi()));
+    // A centred picture does not size its control: the control covers the whole window.
+    m_Background.MoveWindow(m_Scale.Rect(0, 0, kWindowWidth, kWindowHeight));
+}
+
 void CUpdateDlg::SetConnected(bool connected) {
     m_bConnected = connected;
-    const int width = PanelWidth();
-
-    CBitmap device;
-    device.LoadBitmap(
-        static_cast<UINT>(LocalizedId(connected ? PIC_DEVICE_CONNECTED : PIC_DEVICE_ABSENT)));
-    m_DevicePanel.ModifyStyle(0, kPictureStyle);
-    m_DevicePanel.SetBitmap(std::move(device));
-    m_DevicePanel.MoveWindow(28, 88, width, kPanelHeight);
-    m_DevicePanel.ShowWindow(SW_SHOW);
-
-    CBitmap version;
-    version.LoadBitmap(
-        static_cast<UINT>(LocalizedId(connected ? PIC_VERSION_CONNECTED : PIC_VERSION_ABSENT)));
-    m_VersionPanel.ModifyStyle(0, kPictureStyle);
-    m_VersionPanel.SetBitmap(std::move(version));
-    m_VersionPanel.MoveWindow(UiLanguage() == UI_LANG_JAPANESE ? 216 : 222, 88, width,
-                              kPanelHeight);
-
+    ShowPanels();
     // Reconnecting shows the last known version until the receiver reports again.
     m_VersionLabel.SetWindowText(connected ? VersionText() : std::wstring());
     m_VersionLabel.ShowWindow(SW_SHOW);
@@ -217,6 +222,42 @@ void CUpdateDlg::RefreshDeviceState() {
 
 LRESULT CUpdateDlg::OnRefreshDeviceState(WPARAM, LPARAM) {
     RefreshDeviceState();
+    return 0;
+}
+
+void CUpdateDlg::ShowPanels() {
+    const int width = PanelWidth();
+    m_DevicePanel.ModifyStyle(0, kPictureStyle);
+    m_DevicePanel.SetBitmap(LoadSkinPicture(
+        static_cast<UINT>(LocalizedId(m_bConnected ? PIC_DEVICE_CONNECTED : PIC_DEVICE_ABSENT)),
+        m_Scale.Dpi()));
+    m_DevicePanel.MoveWindow(m_Scale.Rect(28, 88, width, kPanelHeight));
+    m_DevicePanel.ShowWindow(SW_SHOW);
+
+    m_VersionPanel.ModifyStyle(0, kPictureStyle);
+    m_VersionPanel.SetBitmap(LoadSkinPicture(
+        static_cast<UINT>(LocalizedId(m_bConnected ? PIC_VERSION_CONNECTED : PIC_VERSION_ABSENT)),
+        m_Scale.Dpi()));
+    m_VersionPanel.MoveWindow(
+        m_Scale.Rect(UiLanguage() == UI_LANG_JAPANESE ? 216 : 222, 88, width, kPanelHeight));
+}
+
+LRESULT CUpdateDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
+    // Moved to a monitor of another scale: the whole skin again, at the place the system
+    // suggests (its size is the skin's at the new scale).
+    m_Scale = CSkinScale(dpi);
+    RECT rc{};
+    GetWindowRect(&rc);
+    if (suggested)
+        rc = *suggested;
+    PlaceWindow(rc.left, rc.top);
+    LayOutSkin();
+    ApplyFonts();
+    ShowBackground();
+    if (m_DevicePanel.GetStyle() & WS_VISIBLE) // the panels have shown a look already
+        ShowPanels();
+    // Nothing of the old scale may stay on screen (the move copied the old pixels).
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return 0;
 }
 
@@ -322,8 +363,10 @@ BOOL CUpdateDlg::PreTranslateMessage(MSG* pMsg) {
 }
 
 void CUpdateDlg::OnLButtonDown(UINT, POINT) {
-    // No caption: the system's move loop drags the window from anywhere on the skin.
-    SendMessage(WM_SYSCOMMAND, SC_MOVE | 1, 0);
+    // No caption: the system's move loop drags the window from anywhere on the skin, as
+    // if the caption had been pressed (a move begun from the client area moves nothing
+    // on some systems, Wine among them).
+    SendMessage(WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
     Default();
 }
 
@@ -384,6 +427,7 @@ LRESULT CUpdateDlg::OnEndSession(WPARAM ending, LPARAM) {
     // anything that may not come.
     if (ending) {
         StopWorkers();
+        WriteRecord();
         EndDialog(IDCANCEL);
     }
     return 0;
@@ -393,6 +437,8 @@ void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
     // The mode-switch request reopens the device, which a running worker owns.
     if (nIDEvent == kModeSwitchTimer && !ReceiverBusy() && RequestModeSwitch())
         KillTimer(kModeSwitchTimer);
+    if (nIDEvent == kHistoryTimer)
+        WriteRecord(); // the version after the reboot did not come in time
     Default();
 }
 
@@ -401,6 +447,7 @@ void CUpdateDlg::OnDestroy() {
     // No worker may reach this window once it has gone, nor any notification.
     StopWorkers();
     m_Hid.UnregisterDeviceChange();
+    WriteRecord();
     if (m_bShutdownBlocked)
         ::ShutdownBlockReasonDestroy(m_hWnd);
     Default();

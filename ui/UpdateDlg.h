@@ -1,6 +1,8 @@
 // CUpdateDlg: the tool's one window. A captionless dialog (template IDD_MAIN) of
 // 420 x 327 pixels drawn from bitmaps: device and version panels, the update,
-// minimise and close buttons, a progress bar and the instructions. It owns the device
+// minimise and close buttons, a progress bar and the instructions. On a monitor of
+// another display scale every place, size, font and picture is the skin's at that scale
+// (m_Scale), and a move to another scale lays it out again. It owns the device
 // object and the skinned controls, searches for the receiver at start and on every
 // device-change notification, runs the link workers that talk to the receiver, and
 // shows what an update session (update/UpdateSession.h) asks it to show.
@@ -10,6 +12,7 @@
 //                            closing, prompts and the rest of what a session shows
 //   ui/UpdateDlgWorkers.cpp  the listen and update workers: one at a time, stopped and
 //                            joined before the window goes
+//   ui/UpdateDlgHistory.cpp  the update history: a record for every update started
 #pragma once
 
 #include <atomic>
@@ -17,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -25,11 +29,18 @@
 #include "ui/BitmapProgress.h"
 #include "ui/ButtonEx.h"
 #include "ui/PromptDlg.h"
+#include "ui/SkinScale.h"
 #include "update/SessionView.h"
+#include "update/UpdateHistory.h"
 #include "update/UpdateSession.h"
 
 class CUpdateDlg : public CDialog, public IForegroundWindow, public ISessionView {
 public:
+    // The window's timers: the mode-switch request every second, and the wait for the
+    // version a receiver reports after an update.
+    static constexpr UINT_PTR kModeSwitchTimer = 1;
+    static constexpr UINT_PTR kHistoryTimer = 2;
+
     explicit CUpdateDlg(CWnd* pParent = nullptr);
     ~CUpdateDlg() override;
 
@@ -81,9 +92,18 @@ protected:
     BOOL OnEraseBkgnd(CDC*) { return TRUE; }
     void OnClose();
     void OnDestroy();
+    LRESULT OnDpiChanged(UINT dpi, const RECT* suggested);
     void OnMinimizeButton();
     void OnUpdateButton() { StartUpdateThread(); }
     void ShowConnectedLook();
+
+    // Layout at m_Scale: the window's size at a screen position; buttons, bar, labels
+    // and panels; the label fonts; the pictures of the background and of the panels.
+    void PlaceWindow(int left, int top);
+    void LayOutSkin();
+    void ApplyFonts();
+    void ShowBackground();
+    void ShowPanels();
     LRESULT OnRefreshDeviceState(WPARAM, LPARAM);
     LRESULT OnQueryEndSession(WPARAM, LPARAM);
     LRESULT OnEndSession(WPARAM ending, LPARAM);
@@ -95,6 +115,14 @@ protected:
     LRESULT OnWorkerEnded(WPARAM, LPARAM);
     // A worker talks to the receiver now: the window's thread must not.
     bool ReceiverBusy() const { return IsWorkerRunning(); }
+
+    // Update history (ui/UpdateDlgHistory.cpp). A record is begun at the Update button,
+    // completed from the session once its worker has ended, and written then, or for a
+    // success once the receiver reports its version after the reboot (within a minute).
+    void BeginRecord();
+    void CompleteRecord();
+    void WriteRecord();
+    void OnVersionAfterUpdate();
 
     std::unique_ptr<CButtonEx> m_pBtnClose;
     std::unique_ptr<CButtonEx> m_pBtnMinimize;
@@ -110,13 +138,19 @@ protected:
     RECT m_rcUpdate{};
     bool m_bConnected = false;
     HICON m_hIcon = nullptr;
+    CSkinScale m_Scale;                // the display scale the window is laid out at
+    UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for
     CFont m_GuideFont;
+    CFont m_VersionFont;
     CBrush m_brBody;  // label background while connected, and the instructions'
     CBrush m_brPanel; // version label background while not connected
 
     std::wstring m_VersionText;
     mutable std::mutex m_VersionTextLock;
-    bool m_bAskingToClose = false; // the abort question is open (window's thread)
+    bool m_bAskingToClose = false;        // the abort question is open (window's thread)
+    std::optional<UpdateRecord> m_Record; // the last update's, until written (window's thread)
+    bool m_bRecordComplete = false;
+    ULONGLONG m_nUpdateStartedAt = 0;
     bool m_bShutdownBlocked = false;
 
     // Link workers (ui/UpdateDlgWorkers.cpp).

@@ -25,6 +25,7 @@ void CUpdateDlg::StartUpdateThread() {
     if (!m_Hid.OpenDevice())
         return;
     EnableUpdateButton(false);
+    BeginRecord();
     m_pCurrentSession = nullptr;
     m_pSession = std::make_unique<CUpdateSession>(m_Hid, *this);
     m_pSession->SetReplyDeadline(m_nReplyDeadlineMs);
@@ -46,12 +47,13 @@ void CUpdateDlg::LaunchWorker(std::function<void()> body, bool isUpdate) {
     m_bReceiverRemoved = false;
     m_bUpdateRunning = isUpdate;
     m_bWorkerRunning = true;
-    m_Worker = std::thread([this, body = std::move(body)] {
+    m_Worker = std::thread([this, isUpdate, body = std::move(body)] {
         m_nWorkerThreadId = ::GetCurrentThreadId();
         body();
+        const bool versionSeen = g_nListenMarker != kListenMarker;
         m_bUpdateRunning = false;
         m_bWorkerRunning = false;
-        PostMessage(WM_KX_WORKER_ENDED);
+        PostMessage(WM_KX_WORKER_ENDED, isUpdate, versionSeen);
     });
 }
 
@@ -83,7 +85,11 @@ void CUpdateDlg::StopWorkers() {
     m_bStopWorker = false;
 }
 
-LRESULT CUpdateDlg::OnWorkerEnded(WPARAM, LPARAM) {
+LRESULT CUpdateDlg::OnWorkerEnded(WPARAM wasUpdate, LPARAM versionSeen) {
+    if (wasUpdate)
+        CompleteRecord();
+    else if (versionSeen)
+        OnVersionAfterUpdate();
     if (IsWorkerRunning())
         return 0; // a newer worker has started meanwhile
     if (m_bShutdownBlocked && !(m_pSession && m_pSession->Updating())) {

@@ -18,6 +18,24 @@ struct FileCloser {
 };
 } // namespace
 
+std::wstring ImageCheckText(ImageCheck check) {
+    switch (check) {
+    case ImageCheck::Unreadable:
+        return L"the file cannot be opened or read";
+    case ImageCheck::TooShort:
+        return L"shorter than the 28-byte header";
+    case ImageCheck::NoData:
+        return L"DataLength is 0";
+    case ImageCheck::TooLarge:
+        return L"DataLength is above 16 MiB, more than any receiver holds";
+    case ImageCheck::MissingData:
+        return L"the file holds fewer data bytes than DataLength";
+    case ImageCheck::Ok:
+        break;
+    }
+    return L"";
+}
+
 ImageCheck ParseFirmwareImage(const std::uint8_t* bytes, std::size_t size, FirmwareImage* image) {
     if (size < sizeof(FirmwareHeader))
         return ImageCheck::TooShort;

@@ -27,6 +27,10 @@ enum class ImageCheck {
     MissingData, // holds fewer than DataLength data bytes
 };
 
+// Why an image is refused, in a few words ("shorter than the 28-byte header"); empty for
+// Ok.
+std::wstring ImageCheckText(ImageCheck check);
+
 // An image as the update sends it, read once when the user confirms it: the header
 // exactly as stored, then the data. The data is DataLength bytes rounded up to whole
 // blocks, as far as the file holds them, because every block is read as a full 32 bytes:

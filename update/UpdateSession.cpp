@@ -146,8 +146,8 @@ int CUpdateSession::BeginFirmwareUpdate() {
     m_nTotalLength = m_Image.Header.DataLength;
     m_nSentLength = 0;
     m_nBlocks = 0;
-    if (m_View.ShowPrompt(FormatConfirmationText(m_Image.Header.VersionWord), PROMPT_OKCANCEL) ==
-        IDCANCEL)
+    m_ConfirmationText = FormatConfirmationText(m_Image.Header.VersionWord);
+    if (m_View.ShowPrompt(m_ConfirmationText, PROMPT_OKCANCEL) == IDCANCEL)
         return 0;
 
     m_bUpdating = true;
@@ -155,6 +155,7 @@ int CUpdateSession::BeginFirmwareUpdate() {
         WriteFailed();
         return 1;
     }
+    m_bHeaderWritten = true;
     m_Hid.SetReadTimeout(10);
     m_nWaitingSince = GetTickCount64();
     m_Phase = SessionPhase::HeaderSent;
@@ -246,6 +247,8 @@ void CUpdateSession::Abort() {
 bool CUpdateSession::End(SessionOutcome outcome) {
     if (Done())
         return false;
+    m_EndedIn = m_Phase;
+    m_nEndedAt = GetTickCount64();
     m_Outcome = outcome;
     m_Phase = SessionPhase::Ended;
     // Only a success keeps the update marked running, until its message is dismissed.

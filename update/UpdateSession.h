@@ -98,6 +98,7 @@ public:
     void Abort();
 
     void SetReplyDeadline(DWORD milliseconds) { m_nDeadlineMs = milliseconds; }
+    DWORD ReplyDeadline() const { return m_nDeadlineMs; }
 
     // Any thread.
     bool Done() const { return m_Phase.load() == SessionPhase::Ended; }
@@ -117,6 +118,12 @@ public:
     std::uint8_t FailureCode() const { return m_nFailureCode; }
     DWORD WriteError() const { return m_nWriteError; }
     ImageCheck RefusedBecause() const { return m_Refusal; }
+    // The confirmation text the user was shown; empty when no image was read.
+    const std::wstring& ConfirmationText() const { return m_ConfirmationText; }
+    bool HeaderWritten() const { return m_bHeaderWritten; }
+    // Where the session stood when it ended, and when (GetTickCount64's clock).
+    SessionPhase EndedIn() const { return m_EndedIn; }
+    ULONGLONG EndedAt() const { return m_nEndedAt; }
 
 private:
     void OnDataRequest();
@@ -143,6 +150,10 @@ private:
     std::uint8_t m_nFailureCode = 0;
     DWORD m_nWriteError = ERROR_SUCCESS;
     ImageCheck m_Refusal = ImageCheck::Ok;
+    std::wstring m_ConfirmationText;
+    bool m_bHeaderWritten = false;
+    SessionPhase m_EndedIn = SessionPhase::Starting;
+    ULONGLONG m_nEndedAt = 0;
 };
 
 // The listen worker's reply sink: shows the receiver's version when it answers, which

@@ -21,6 +21,7 @@
 
 #include "app/Localization.h"
 #include "link/UniqueKernelHandle.h"
+#include "support/MainWindowHarness.h"
 #include "support/TempDir.h"
 #include "support/WinTest.h"
 
@@ -153,21 +154,6 @@ private:
     DWORD m_nThreadId = 0;
 };
 
-// Waits until the window shows the not-connected look: the receiver-absent picture and
-// the greyed update button at their places on the skin. Saves what it last saw.
-bool ShowsNotConnected(HWND window, const std::wstring& screenshot) {
-    const kxtest::Pixels absent = kxtest::BitmapPixels(LocalizedId(PIC_DEVICE_ABSENT));
-    const kxtest::Pixels disabled = kxtest::BitmapPixels(LocalizedId(PIC_UPDATE_DISABLED));
-    kxtest::Pixels shown;
-    const bool ok = kxtest::WaitFor([&] {
-        shown = kxtest::CaptureWindow(window);
-        return kxtest::ShowsBitmap(shown, absent, 28, 88) &&
-               kxtest::ShowsBitmap(shown, disabled, 161, 140);
-    });
-    kxtest::SaveScreenshot(shown, screenshot);
-    return ok;
-}
-
 TEST(PlantedLibraries, AreTakenByAProgramThatImportsThemByName) {
     ProgramCopy probe(PlantedDir() / L"SearchProbe.exe");
     for (const wchar_t* library : kPlanted)
@@ -190,7 +176,7 @@ TEST(PlantedLibraries, AreNotTakenByTheTool) {
         if (program == std::wstring(L"KestrixUpdater.exe")) {
             // No receiver here; the HID and device set-up services the tool searched with
             // are the system's.
-            EXPECT_TRUE(ShowsNotConnected(window, L"planted_libraries_not_connected"));
+            EXPECT_TRUE(kxtest::ShowsNotConnectedLook(window, L"planted_libraries_not_connected"));
             EXPECT_EQ(tool.LoadedFrom(L"hid.dll"), SystemDir());
             EXPECT_EQ(tool.LoadedFrom(L"setupapi.dll"), SystemDir());
         }
@@ -211,7 +197,7 @@ TEST(MissingLibraries, LeaveTheToolNotConnected) {
         ASSERT_NE(window, nullptr) << "the tool did not start";
         for (const wchar_t* library : missing)
             EXPECT_EQ(tool.LoadedFrom(library), L"") << library << " was loaded after all";
-        EXPECT_TRUE(ShowsNotConnected(window, L"missing_libraries_not_connected"));
+        EXPECT_TRUE(kxtest::ShowsNotConnectedLook(window, L"missing_libraries_not_connected"));
         EXPECT_EQ(tool.Close(window), 0u);
     }
 }

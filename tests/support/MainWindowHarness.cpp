@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/Localization.h"
 #include "link/LinkProtocol.h"
 #include "support/ReceiverFrames.h"
 #include "res/resource.h"
@@ -56,6 +57,18 @@ std::wstring TempPath(const std::wstring& name) {
     std::wstring folder = std::wstring(dir) + L"kestrix-tests";
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder + L"\\" + name;
+}
+
+bool ShowsNotConnectedLook(HWND window, const std::wstring& screenshot) {
+    const Pixels absent = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_DEVICE_ABSENT)));
+    const Pixels disabled = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_UPDATE_DISABLED)));
+    Pixels shown;
+    const bool ok = WaitFor([&] {
+        shown = CaptureWindow(window);
+        return ShowsBitmap(shown, absent, 28, 88) && ShowsBitmap(shown, disabled, 161, 140);
+    });
+    SaveScreenshot(shown, screenshot);
+    return ok;
 }
 
 MainWindowHarness::MainWindowHarness(WindowFactory makeWindow)

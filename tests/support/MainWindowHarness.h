@@ -35,6 +35,11 @@ std::wstring TempPath(const std::wstring& name);
 bool IsPromptWindow(HWND hwnd);
 bool IsFileChooser(HWND hwnd);
 
+// Waits until a main window (of this process or another) shows the not-connected look:
+// the receiver-absent picture and the greyed update button at their places on the skin.
+// Saves what it last saw as a screenshot of this name.
+bool ShowsNotConnectedLook(HWND window, const std::wstring& screenshot);
+
 class MainWindowHarness {
 public:
     // Makes the window to run, on the window's own thread; a derived window may watch

@@ -297,6 +297,13 @@ DWORD GdiObjectCount() {
 }
 
 namespace {
+// The layout of a UNICODE_STRING, which the user-mode headers leave to winternl.h.
+struct UNICODE_STRING_VIEW {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+
 BOOL CALLBACK CountChildWindow(HWND, LPARAM count) {
     ++*reinterpret_cast<DWORD*>(count);
     return TRUE;
@@ -323,6 +330,30 @@ DWORD CountHandles() {
     return n;
 }
 } // namespace
+
+std::map<std::uintptr_t, std::wstring> HandleKinds() {
+    // NtQueryObject's type information: a UNICODE_STRING first, its text behind it.
+    using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    std::map<std::uintptr_t, std::wstring> kinds;
+    DWORD flags = 0;
+    for (std::uintptr_t value = 4; value < 0x20000; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (!GetHandleInformation(handle, &flags))
+            continue;
+        alignas(8) BYTE info[512] = {};
+        ULONG got = 0;
+        std::wstring kind = L"?";
+        if (query && query(handle, 2 /* ObjectTypeInformation */, info, sizeof(info), &got) >= 0) {
+            const auto* name = reinterpret_cast<const UNICODE_STRING_VIEW*>(info);
+            if (name->Buffer)
+                kind.assign(name->Buffer, name->Length / sizeof(wchar_t));
+        }
+        kinds[value] = kind;
+    }
+    return kinds;
+}
 
 ProcessCounts CountProcessResources() {
     ProcessCounts counts;
@@ -354,9 +385,10 @@ DWORD PlatformGdiObjectsPerDialog(UINT templateId, HWND owner, int count) {
             [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
         ShowWindow(dialog, SW_SHOW);
         UpdateWindow(dialog);
-        // The template's picture is the program's to free, as the prompt frees it.
+        // The template's picture is the program's to free, as the prompt frees it. The
+        // picture control's id is -1 (as a 16-bit 0xFFFF it names no control).
         HBITMAP picture = reinterpret_cast<HBITMAP>(
-            SendDlgItemMessageW(dialog, 0xFFFF, STM_SETIMAGE, IMAGE_BITMAP, 0));
+            SendDlgItemMessageW(dialog, -1, STM_SETIMAGE, IMAGE_BITMAP, 0));
         DeleteObject(picture);
         DestroyWindow(dialog);
     }
@@ -364,14 +396,18 @@ DWORD PlatformGdiObjectsPerDialog(UINT templateId, HWND owner, int count) {
 }
 
 Pixels BitmapPixels(UINT resourceId) {
-    Pixels px;
     HBITMAP bmp = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resourceId));
+    Pixels px = BitmapPixels(bmp);
+    if (bmp)
+        DeleteObject(bmp);
+    return px;
+}
+
+Pixels BitmapPixels(HBITMAP bmp) {
+    Pixels px;
     BITMAP bm{};
-    if (!bmp || !GetObjectW(bmp, sizeof(bm), &bm)) {
-        if (bmp)
-            DeleteObject(bmp);
+    if (!bmp || !GetObjectW(bmp, sizeof(bm), &bm))
         return px;
-    }
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
     bi.bmiHeader.biWidth = bm.bmWidth;
@@ -385,7 +421,6 @@ Pixels BitmapPixels(UINT resourceId) {
     HDC screen = GetDC(nullptr);
     GetDIBits(screen, bmp, 0, static_cast<UINT>(bm.bmHeight), px.data.data(), &bi, DIB_RGB_COLORS);
     ReleaseDC(nullptr, screen);
-    DeleteObject(bmp);
     for (auto& v : px.data)
         v &= 0x00FFFFFF;
     return px;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,8 @@ Pixels CaptureWindow(HWND hwnd);
 
 // The pixels of a bitmap resource of this program, as the screen shows them.
 Pixels BitmapPixels(UINT resourceId);
+// The pixels of a bitmap, as the screen shows them (the bitmap is not taken over).
+Pixels BitmapPixels(HBITMAP bitmap);
 
 // Whether the capture shows the bitmap exactly, with the bitmap's top-left corner at
 // (x, y) of the capture.
@@ -99,9 +102,12 @@ struct ProcessCounts {
 };
 ProcessCounts CountProcessResources();
 
+// The kernel handles the process holds, each with its object's kind ("Event", "Key"...),
+// to tell what a count that moved is made of.
+std::map<std::uintptr_t, std::wstring> HandleKinds();
+
 // GDI objects the platform itself keeps for each dialog made from this template and
-// destroyed again (Wine's dialog manager keeps one for the prompt's), measured over
-// `count` bare dialogs of it after a first one.
+// destroyed again, measured over `count` bare dialogs of it after a first one.
 DWORD PlatformGdiObjectsPerDialog(UINT templateId, HWND owner, int count);
 
 } // namespace kxtest

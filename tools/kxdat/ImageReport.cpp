@@ -29,22 +29,12 @@ bool FileSize(const std::wstring& path, unsigned long long* size) {
 }
 
 std::wstring Refusal(ImageCheck check, const FirmwareHeader& header, unsigned long long data) {
-    switch (check) {
-    case ImageCheck::Unreadable:
-        return L"refuses it: the file cannot be opened or read";
-    case ImageCheck::TooShort:
-        return L"refuses it: shorter than the 28-byte header";
-    case ImageCheck::NoData:
-        return L"refuses it: DataLength is 0";
-    case ImageCheck::TooLarge:
-        return L"refuses it: DataLength is above 16 MiB, more than any receiver holds";
-    case ImageCheck::MissingData:
+    if (check == ImageCheck::Ok)
+        return L"accepts it";
+    if (check == ImageCheck::MissingData)
         return L"refuses it: it holds " + std::to_wstring(data) + L" of the " +
                std::to_wstring(header.DataLength) + L" data bytes its header announces";
-    case ImageCheck::Ok:
-        break;
-    }
-    return L"accepts it";
+    return L"refuses it: " + ImageCheckText(check);
 }
 
 } // namespace

@@ -3,7 +3,8 @@
 // and the receiver's version, presses Update, chooses the image in the real file
 // chooser, confirms, follows the progress bar to the end, dismisses the success prompt,
 // and waits for the rebooted receiver's new version. Prints each step, saves a
-// screenshot per step, and succeeds only if the receiver got the file byte for byte.
+// screenshot per step, and succeeds only if the receiver got the file byte for byte and
+// the update's record in the history carries the file's SHA-256. Prints that record.
 //
 //   KestrixWalkthrough.exe <KestrixUpdaterSim.exe> <image.dat> <output folder>
 #include <windows.h>
@@ -17,7 +18,9 @@
 #include "res/resource.h"
 #include "sim/WholeFile.h"
 #include "support/WinTest.h"
+#include "KestrixVersion.h"
 #include "update/FirmwareImage.h"
+#include "update/UpdateHistory.h"
 
 namespace {
 
@@ -113,7 +116,8 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(pi.hThread);
     HANDLE process = pi.hProcess;
 
-    g_hMain = kxtest::WaitForTopWindow(L"Kestrix OV Tools V1.0", nullptr, 0, kStepTimeoutMs);
+    g_hMain = kxtest::WaitForTopWindow(L"Kestrix OV Tools V" KX_VERSION_SHORT_W, nullptr, 0,
+                                       kStepTimeoutMs);
     if (!g_hMain)
         return Fail(L"the main window did not appear", process);
     LetItPaint();
@@ -195,5 +199,22 @@ int wmain(int argc, wchar_t** argv) {
         return Fail(L"the image the receiver received differs from " + image, nullptr);
     Say(L"The receiver received the image byte for byte (" + std::to_wstring(sent.size()) +
         L" bytes)");
+
+    // The update's record in the history, as support would get it: its checksum is the
+    // file's own, since the file holds exactly its header and data.
+    std::vector<std::uint8_t> history;
+    ReadWholeFile(UpdateHistoryPath(), &history);
+    const std::string text(history.begin(), history.end());
+    const std::size_t last = text.rfind("Kestrix OV Tools update at ");
+    if (last == std::string::npos)
+        return Fail(L"no record in the history " + UpdateHistoryPath(), nullptr);
+    const std::string record = text.substr(last);
+    Say(L"The update's record in " + UpdateHistoryPath() + L":");
+    printf("%s", record.c_str());
+    const std::wstring hash = Sha256Hex({{sent.data(), sent.size()}});
+    if (hash.empty() || record.find(std::string(hash.begin(), hash.end()) +
+                                    " (header and data sent)") == std::string::npos)
+        return Fail(L"the record's SHA-256 is not the image's, " + hash, nullptr);
+    Say(L"Its SHA-256 is the image file's: " + hash);
     return 0;
 }

@@ -1,0 +1,58 @@
+// The main window's part in the update history: what it knows of an update (when it
+// began, the receiver and its version, the version after the reboot) joined to what the
+// session knows, written once the update is over. Writing never holds an update up: it
+// happens on the window's thread after the update worker has ended, and a history that
+// cannot be written is passed over without a word.
+#include "ui/UpdateDlg.h"
+
+#include "KestrixVersion.h"
+
+namespace {
+// How long a finished update's record waits for the receiver to report its new version.
+constexpr UINT kVersionWaitMs = 60000;
+} // namespace
+
+void CUpdateDlg::BeginRecord() {
+    WriteRecord(); // the last update's, if it still waits for its version
+    UpdateRecord record;
+    ::GetSystemTimeAsFileTime(&record.Started);
+    record.ToolVersion = KX_VERSION_TEXT_W;
+    const unsigned mode = g_nLastDeviceMode;
+    if (mode == 1 || mode == 2) {
+        record.VendorID = kDeviceTable[mode - 1].VendorID;
+        record.ProductID = kDeviceTable[mode - 1].ProductID;
+    }
+    record.DeviceMode = static_cast<int>(mode);
+    record.VersionBefore = VersionText();
+    m_Record = std::move(record);
+    m_bRecordComplete = false;
+    m_nUpdateStartedAt = ::GetTickCount64();
+}
+
+void CUpdateDlg::CompleteRecord() {
+    if (!m_Record || m_bRecordComplete || !m_pSession || !m_pSession->Done())
+        return;
+    DescribeSession(*m_pSession, &*m_Record);
+    m_Record->DurationMs = m_pSession->EndedAt() - m_nUpdateStartedAt;
+    m_bRecordComplete = true;
+    if (m_pSession->Outcome() == SessionOutcome::Succeeded)
+        SetTimer(kHistoryTimer, kVersionWaitMs);
+    else
+        WriteRecord();
+}
+
+void CUpdateDlg::OnVersionAfterUpdate() {
+    if (m_Record && m_bRecordComplete) {
+        m_Record->VersionAfter = VersionText();
+        WriteRecord();
+    }
+}
+
+void CUpdateDlg::WriteRecord() {
+    CompleteRecord(); // an update whose worker was stopped before it could say so
+    if (!m_Record || !m_bRecordComplete)
+        return;
+    KillTimer(kHistoryTimer);
+    AppendUpdateRecord(FormatUpdateRecord(*m_Record));
+    m_Record.reset();
+}

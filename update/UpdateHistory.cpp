@@ -1,0 +1,331 @@
+#include "update/UpdateHistory.h"
+
+#include <bcrypt.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <mutex>
+
+#include "framework/SystemLibrary.h"
+#include "link/UniqueKernelHandle.h"
+#include "update/UpdateSession.h"
+
+namespace {
+
+constexpr char kRecordStart[] = "Kestrix OV Tools update at ";
+constexpr wchar_t kLockName[] = L"Local\\Kestrix.OVTools.History";
+constexpr DWORD kLockWaitMs = 2000;
+
+std::mutex g_PathLock;
+std::wstring g_PathOverride;
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                          nullptr, nullptr);
+    return out;
+}
+
+// Local date and time, ISO 8601 with the offset from UTC: 2026-12-08T21:03:12+01:00.
+std::string LocalTimeText(const FILETIME& utc) {
+    SYSTEMTIME utcTime{}, localTime{};
+    FILETIME localFile{};
+    if (!::FileTimeToSystemTime(&utc, &utcTime) ||
+        !::SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &localTime) ||
+        !::SystemTimeToFileTime(&localTime, &localFile))
+        return "unknown time";
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<long long>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) |
+                                      t.dwLowDateTime);
+    };
+    const long long minutes = (ticks(localFile) - ticks(utc)) / 600000000LL;
+    const long long away = minutes < 0 ? -minutes : minutes;
+    char text[40];
+    snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02u%c%02lld:%02lld", localTime.wYear,
+             localTime.wMonth, localTime.wDay, localTime.wHour, localTime.wMinute,
+             localTime.wSecond, minutes < 0 ? '-' : '+', away / 60, away % 60);
+    return text;
+}
+
+std::string Line(const char* label, const std::string& value) {
+    char head[40];
+    snprintf(head, sizeof(head), "  %-18s", label);
+    return head + value + "\r\n";
+}
+
+std::wstring SystemErrorText(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = L"system error " + std::to_wstring(error);
+    if (length && text) {
+        std::wstring said(text, length);
+        while (!said.empty() &&
+               (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' '))
+            said.pop_back();
+        message += L" (" + said + L")";
+    }
+    ::LocalFree(text);
+    return message;
+}
+
+std::wstring OutcomeText(const CUpdateSession& session) {
+    const std::uint32_t total = (session.Image().Header.DataLength + 31) / 32;
+    const std::wstring where =
+        L"after block " + std::to_wstring(session.Blocks()) +
+        (session.Image().Data.empty() ? L"" : L" of " + std::to_wstring(total));
+    const std::wstring step = [&]() -> std::wstring {
+        switch (session.EndedIn()) {
+        case SessionPhase::Starting:
+            return L"the start command";
+        case SessionPhase::WaitingReady:
+            return L"the ready reply";
+        case SessionPhase::Choosing:
+            return L"the header";
+        case SessionPhase::HeaderSent:
+        case SessionPhase::Sending:
+            return L"block " + std::to_wstring(session.Blocks() + 1);
+        case SessionPhase::DataDone:
+            return L"the finish command";
+        case SessionPhase::Ended:
+            break;
+        }
+        return L"?";
+    }();
+    wchar_t code[8];
+    swprintf(code, 8, L"0x%02X", session.FailureCode());
+    switch (session.Outcome()) {
+    case SessionOutcome::Succeeded:
+        return L"success";
+    case SessionOutcome::Declined:
+        return session.ConfirmationText().empty()
+                   ? L"declined: the file chooser was closed without a file"
+                   : L"declined: the confirmation was answered Cancel";
+    case SessionOutcome::Refused:
+        return L"image refused: " + ImageCheckText(session.RefusedBecause());
+    case SessionOutcome::FailureCode:
+        return L"failure code " + std::wstring(code) + L" from the receiver " + where;
+    case SessionOutcome::WriteFailed:
+        return L"the write of " + step + L" failed, " + where + L": " +
+               SystemErrorText(session.WriteError());
+    case SessionOutcome::Removed:
+        return L"the receiver was removed " + where;
+    case SessionOutcome::Deadline:
+        return L"no reply from the receiver for " +
+               std::to_wstring(session.ReplyDeadline() / 1000) + L" s, waiting for " +
+               (session.EndedIn() == SessionPhase::WaitingReady ? std::wstring(L"the ready reply")
+                                                                : L"its next request") +
+               L", " + where;
+    case SessionOutcome::AckedEarly:
+        return L"the receiver acknowledged the end before the whole image had gone, " + where;
+    case SessionOutcome::Aborted:
+        return L"the user aborted the update " + where;
+    case SessionOutcome::Running:
+        break;
+    }
+    return L"unknown";
+}
+
+// Where the tools' records begin, at or after `from`: the start of the text or a line
+// that starts a record.
+std::size_t RecordStartAtOrAfter(const std::string& text, std::size_t from) {
+    if (from == 0)
+        return 0;
+    const std::string marker = std::string("\n") + kRecordStart;
+    const std::size_t at = text.find(marker, from - 1);
+    return at == std::string::npos ? text.size() : at + 1;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+    DWORD written = 0;
+    return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+bool ReadAll(HANDLE file, std::string* bytes) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(4 * kHistoryLimit))
+        return false;
+    bytes->resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD read = 0;
+    return bytes->empty() ||
+           (::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+            read == bytes->size());
+}
+
+// The file as it is to be: the newest records that fit with the new one, then it.
+std::string Trimmed(const std::string& old, const std::string& record) {
+    const std::size_t room = kHistoryLimit > record.size() ? kHistoryLimit - record.size() : 0;
+    const std::size_t from = old.size() > room ? old.size() - room : 0;
+    return old.substr(RecordStartAtOrAfter(old, from)) + record;
+}
+
+} // namespace
+
+std::string FormatUpdateRecord(const UpdateRecord& r) {
+    char number[64];
+    std::string text = kRecordStart + LocalTimeText(r.Started) + "\r\n";
+    text += Line("Tool version:", Utf8(r.ToolVersion));
+    snprintf(number, sizeof(number), "VID 0x%04X, PID 0x%04X, device mode %d", r.VendorID,
+             r.ProductID, r.DeviceMode);
+    text += Line("Receiver:", number);
+    text += Line("Firmware before:", r.VersionBefore.empty() ? "not known" : Utf8(r.VersionBefore));
+    if (!r.ImagePath.empty()) {
+        text += Line("Image:", Utf8(r.ImagePath));
+        if (r.ImageRead) {
+            text += Line("Confirmed as:", Utf8(r.ConfirmationText));
+            text += Line("DataLength:", std::to_string(r.DataLength));
+            text += Line("Bytes sent:", std::to_string(r.BytesSent));
+            text += Line("Image SHA-256:", r.HeaderSent ? Utf8(r.Sha256) + " (header and data sent)"
+                                                        : "nothing sent");
+        }
+    }
+    text += Line("Outcome:", Utf8(r.Outcome));
+    snprintf(number, sizeof(number), "%.1f s", static_cast<double>(r.DurationMs) / 1000.0);
+    text += Line("Duration:", number);
+    if (!r.VersionAfter.empty())
+        text += Line("Firmware after:", Utf8(r.VersionAfter));
+    return text + "\r\n";
+}
+
+void DescribeSession(const CUpdateSession& session, UpdateRecord* record) {
+    record->ImagePath = session.FirmwarePath();
+    record->ConfirmationText = session.ConfirmationText();
+    record->ImageRead = !session.ConfirmationText().empty();
+    record->DataLength = session.Image().Header.DataLength;
+    record->BytesSent = session.SentLength();
+    record->HeaderSent = session.HeaderWritten();
+    if (record->HeaderSent)
+        record->Sha256 = Sha256Hex(
+            {{&session.Image().Header, sizeof(FirmwareHeader)},
+             {session.Image().Data.data(), static_cast<std::size_t>(session.SentLength())}});
+    record->Outcome = OutcomeText(session);
+}
+
+std::wstring UpdateHistoryPath() {
+    {
+        std::lock_guard<std::mutex> lock(g_PathLock);
+        if (!g_PathOverride.empty())
+            return g_PathOverride;
+    }
+    wchar_t* folder = nullptr;
+    std::wstring path;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder)) && folder)
+        path = std::wstring(folder) + L"\\Kestrix\\OV Tools\\history.log";
+    ::CoTaskMemFree(folder);
+    return path;
+}
+
+void SetUpdateHistoryPath(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(g_PathLock);
+    g_PathOverride = path;
+}
+
+bool AppendUpdateRecord(const std::string& text, const std::wstring& path) {
+    if (path.empty() || text.empty())
+        return false;
+    // The folders on the way, as far as they are missing.
+    for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos;
+         at = path.find(L'\\', at + 1))
+        ::CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+
+    // One writer at a time across every copy of the tool; a lock not had within its wait
+    // leaves the record out rather than holding anything up.
+    UniqueKernelHandle lock(::CreateMutexW(nullptr, FALSE, kLockName));
+    if (!lock.Valid())
+        return false;
+    const DWORD wait = ::WaitForSingleObject(lock.Get(), kLockWaitMs);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
+        return false;
+    bool written = false;
+    {
+        UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size{};
+        if (file.Valid() && ::GetFileSizeEx(file.Get(), &size)) {
+            if (static_cast<std::uint64_t>(size.QuadPart) + text.size() <= kHistoryLimit) {
+                LARGE_INTEGER end{};
+                written = ::SetFilePointerEx(file.Get(), end, nullptr, FILE_END) &&
+                          WriteAll(file.Get(), text);
+            } else {
+                // Too long with the new record: the oldest go, whole records only, by way of a
+                // new file that takes the old one's place once it is complete.
+                std::string old;
+                const std::wstring fresh = path + L".new";
+                if (ReadAll(file.Get(), &old)) {
+                    UniqueKernelHandle replacement(::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0,
+                                                                 nullptr, CREATE_ALWAYS,
+                                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+                    written =
+                        replacement.Valid() && WriteAll(replacement.Get(), Trimmed(old, text));
+                }
+                file.Reset();
+                written =
+                    written && ::MoveFileExW(fresh.c_str(), path.c_str(),
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+                if (!written)
+                    ::DeleteFileW(fresh.c_str());
+            }
+        }
+    }
+    ::ReleaseMutex(lock.Get());
+    return written;
+}
+
+std::wstring Sha256Hex(std::initializer_list<ByteRange> ranges) {
+    // The platform's hashing, from the system folder only.
+    static const CSystemLibrary bcrypt(L"bcrypt.dll");
+    using Open = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG);
+    using Close = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, ULONG);
+    using Create = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, BCRYPT_HASH_HANDLE*, PUCHAR, ULONG, PUCHAR,
+                                     ULONG, ULONG);
+    using Data = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
+    using Finish = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE, PUCHAR, ULONG, ULONG);
+    using Destroy = NTSTATUS(WINAPI*)(BCRYPT_HASH_HANDLE);
+    const auto open = bcrypt.Function<Open>("BCryptOpenAlgorithmProvider");
+    const auto close = bcrypt.Function<Close>("BCryptCloseAlgorithmProvider");
+    const auto create = bcrypt.Function<Create>("BCryptCreateHash");
+    const auto data = bcrypt.Function<Data>("BCryptHashData");
+    const auto finish = bcrypt.Function<Finish>("BCryptFinishHash");
+    const auto destroy = bcrypt.Function<Destroy>("BCryptDestroyHash");
+    if (!open || !close || !create || !data || !finish || !destroy)
+        return {};
+
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (open(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+        return {};
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    UCHAR digest[32] = {};
+    bool ok = create(algorithm, &hash, nullptr, 0, nullptr, 0, 0) >= 0;
+    for (const ByteRange& range : ranges) {
+        // In pieces a ULONG can count.
+        auto* bytes = static_cast<PUCHAR>(const_cast<void*>(range.Data));
+        for (std::size_t done = 0; ok && done < range.Size;) {
+            const ULONG piece =
+                static_cast<ULONG>(std::min<std::size_t>(range.Size - done, 1u << 30));
+            ok = data(hash, bytes + done, piece, 0) >= 0;
+            done += piece;
+        }
+    }
+    ok = ok && finish(hash, digest, sizeof(digest), 0) >= 0;
+    if (hash)
+        destroy(hash);
+    close(algorithm, 0);
+    if (!ok)
+        return {};
+    std::wstring hex;
+    for (UCHAR byte : digest) {
+        wchar_t two[3];
+        swprintf(two, 3, L"%02x", byte);
+        hex += two;
+    }
+    return hex;
+}

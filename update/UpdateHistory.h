@@ -1,0 +1,65 @@
+// The update history: one record for every update the user starts, kept in a plain
+// UTF-8 text file for support (%LOCALAPPDATA%\Kestrix\OV Tools\history.log).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+class CUpdateSession;
+
+// One update as the history keeps it.
+struct UpdateRecord {
+    FILETIME Started{}; // when the Update button was pressed (UTC)
+    std::wstring ToolVersion;
+    // The receiver, as it was when the update started.
+    std::uint16_t VendorID = 0;
+    std::uint16_t ProductID = 0;
+    int DeviceMode = 0;
+    std::wstring VersionBefore; // empty: not known
+    // The image, when one was chosen.
+    std::wstring ImagePath;
+    std::wstring ConfirmationText; // as the user was asked to confirm it
+    bool ImageRead = false;
+    std::uint32_t DataLength = 0;
+    std::uint64_t BytesSent = 0;
+    bool HeaderSent = false;
+    std::wstring Sha256; // of the header as stored and the data bytes sent; empty: none sent
+    // How it ended.
+    std::wstring Outcome;
+    ULONGLONG DurationMs = 0;
+    std::wstring VersionAfter; // as reported after the reboot; empty: not seen
+};
+
+// The file's text for one record: lines of "  label: value", CRLF, a blank line after.
+std::string FormatUpdateRecord(const UpdateRecord& record);
+
+// The image and outcome parts of a record, from a session that has ended.
+void DescribeSession(const CUpdateSession& session, UpdateRecord* record);
+
+// The history file: %LOCALAPPDATA%\Kestrix\OV Tools\history.log, or the one set with
+// SetUpdateHistoryPath. Empty when there is no such folder.
+std::wstring UpdateHistoryPath();
+// Sets the history file for this process (tests); empty goes back to the usual one.
+void SetUpdateHistoryPath(const std::wstring& path);
+
+// The most the history keeps: older records are dropped, whole, to stay within it.
+constexpr std::uint64_t kHistoryLimit = 1024 * 1024;
+
+// Adds a record to the history file, creating its folder and the file when needed and
+// dropping the oldest records, whole, to keep within kHistoryLimit. Records of tools
+// running at once never interleave: the file is written under a lock shared by every
+// copy of the tool. False when it could not be written; the caller carries on regardless.
+bool AppendUpdateRecord(const std::string& text, const std::wstring& path = UpdateHistoryPath());
+
+// Bytes to hash, one run of them.
+struct ByteRange {
+    const void* Data;
+    std::size_t Size;
+};
+
+// The SHA-256 of the ranges one after the other, as 64 lower-case hexadecimal digits,
+// computed with the platform's own hashing; empty when that is not available.
+std::wstring Sha256Hex(std::initializer_list<ByteRange> ranges);
