@@ -33,6 +33,9 @@ DRIVER="$KX_BUILD/bin/KestrixRealStack.exe"
 TOOL="$KX_BUILD/bin/KestrixUpdater.exe"
 USER_NAME=kxuser
 USER_ID=1500
+# Run as root, one after the other in one run of the driver; the ordinary user's two
+# scenarios follow, without and with the README's udev rule.
+ROOT_SCENARIOS=(mode1 link mode2 replug update unplug-update failure)
 
 log() { echo "[$(cut -d' ' -f1 /proc/uptime) s] $*" >>"$RESULTS/guest.log"; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
@@ -150,7 +153,7 @@ summarise_trace() { # dir
 }
 
 # An ordinary user, in the plugdev group, with a Wine prefix of its own: an overlay on
-# root's, so it needs no first-time set-up.
+# root's (whose Wine has stopped, so it stays still), so it needs no first-time set-up.
 add_user() {
     echo "$USER_NAME:x:$USER_ID:$USER_ID::/home/$USER_NAME:/bin/bash" >>/etc/passwd
     echo "$USER_NAME:x:$USER_ID:" >>/etc/group
@@ -197,13 +200,11 @@ guest_main() {
     EXCHANGE="$RESULTS/exchange" # the receiver's control file and the image it received
     mkdir -p "$RESULTS/screens"
     chmod 777 "$RESULTS/screens" # every user's runs take screenshots
-    printf '%s\n' mode1 link mode2 replug update unplug-update failure user-no-rule user-rule \
-        >"$RESULTS/expected"
+    printf '%s\n' "${ROOT_SCENARIOS[@]}" user-no-rule user-rule >"$RESULTS/expected"
     start_system
     start_receiver
     start_wine root "$(prefix_of root)"
-    drive root root --trace trace+setupapi,trace+file,trace+hid \
-        mode1 link mode2 replug update unplug-update failure
+    drive root root --trace trace+setupapi,trace+file,trace+hid "${ROOT_SCENARIOS[@]}"
     summarise_trace "$RESULTS/root"
     stop_wine root "$(prefix_of root)"
 

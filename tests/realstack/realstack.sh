@@ -9,9 +9,10 @@
 #   tests/realstack/realstack.sh [BUILD_DIR]      (default: build/ of this checkout)
 #
 # On a fresh machine it fetches what it needs, and says nothing when it is all there:
-# the Debian packages qemu-system-x86, busybox-static, kmod and g++, and Debian's kernel
-# (for uhid, hidraw, 9p and overlay modules) and udev (for udevd in the guest) unpacked
-# under BUILD_DIR/realstack. It needs the build and its Wine prefix (./test makes both).
+# the Debian packages qemu-system-x86, busybox-static, kmod (the library udevadm needs),
+# g++ (for the receiver) and cpio, and Debian's kernel (for uhid, hidraw, 9p and overlay
+# modules) and udev (for udevd in the guest) unpacked under BUILD_DIR/realstack. It needs
+# the build and its Wine prefix (./test makes both).
 set -uo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/../../tools/env.sh"
@@ -69,6 +70,8 @@ fetch_guest_system() {
     done
     dpkg-deb -x "$debs"/udev_*.deb "$SYSTEM/udev" || fail "cannot unpack udev"
     [ -x "$SYSTEM/udev/bin/udevadm" ] || fail "no udevadm in the udev package"
+    ! ldd "$SYSTEM/udev/bin/udevadm" | grep 'not found' ||
+        fail "udevadm needs libraries this machine lacks"
     echo "$kernel" >"$SYSTEM/complete"
     rm -rf "$debs"
 }
@@ -110,8 +113,11 @@ EOF
 }
 
 boot_guest() {
-    local keep=
-    case "$KX_ROOT/" in /tmp/*) keep=$KX_ROOT ;; esac
+    # The guest gets a /tmp of its own: a checkout or build there is carried over.
+    local keep= dir
+    for dir in "$KX_ROOT" "$KX_BUILD"; do
+        case "$dir/" in /tmp/*) keep=${keep:+$keep,}$dir ;; esac
+    done
     timeout "$GUEST_TIMEOUT" qemu-system-x86_64 "${QEMU_ACCEL[@]}" -m 3072 -smp 2 \
         -nodefaults -no-user-config -display none -no-reboot -monitor none \
         -serial "file:$RESULTS/console.log" \

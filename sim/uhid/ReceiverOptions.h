@@ -1,0 +1,30 @@
+// The command line of the virtual receiver, and of its restart command.
+#pragma once
+
+#include "sim/SimFirmware.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// How the receiver behaves from a (re)start on.
+struct Behaviour {
+    bool Absent = false;
+    int Mode = 1;
+    SimFirmwareOptions Firmware;
+    int RebootMs = 1000; // away from the bus while rebooting or switching mode
+};
+
+struct ReceiverOptions {
+    std::uint16_t Vendor = 0x1209;
+    std::uint16_t Product = 0x0001;
+    std::string Received;
+    std::string Control;
+    Behaviour Start;
+};
+
+// Reads the options in args into *options (which keeps what they do not give). With
+// behaviourOnly, only those from --absent on (a restart command's). False, with *error
+// saying why, on an unknown option or a bad or missing value.
+bool ParseReceiverOptions(const std::vector<std::string>& args, bool behaviourOnly,
+                          ReceiverOptions* options, std::string* error);
