@@ -111,28 +111,24 @@ UhidDevice::Event UhidDevice::Poll(int timeoutMs) {
     case UHID_CLOSE:
         result.What = Event::Kind::Closed;
         break;
-    case UHID_GET_REPORT: {
-        // The receiver has no feature or readable input reports: refuse, or the host's
-        // request would wait for the kernel's time-out.
-        const std::uint32_t id = event->u.get_report.id;
-        std::memset(event.get(), 0, sizeof(uhid_event));
-        event->type = UHID_GET_REPORT_REPLY;
-        event->u.get_report_reply.id = id;
-        event->u.get_report_reply.err = EIO;
-        Write(event.get());
-        result.What = Event::Kind::Other;
-        result.Note = "a report request, refused";
-        break;
-    }
+    case UHID_GET_REPORT:
     case UHID_SET_REPORT: {
-        const std::uint32_t id = event->u.set_report.id;
+        // The receiver has no feature reports and reads none on request: refuse, or the
+        // host's request would wait for the kernel's time-out.
+        const bool get = event->type == UHID_GET_REPORT;
+        const std::uint32_t id = get ? event->u.get_report.id : event->u.set_report.id;
         std::memset(event.get(), 0, sizeof(uhid_event));
-        event->type = UHID_SET_REPORT_REPLY;
-        event->u.set_report_reply.id = id;
-        event->u.set_report_reply.err = EIO;
+        event->type = get ? UHID_GET_REPORT_REPLY : UHID_SET_REPORT_REPLY;
+        if (get) {
+            event->u.get_report_reply.id = id;
+            event->u.get_report_reply.err = EIO;
+        } else {
+            event->u.set_report_reply.id = id;
+            event->u.set_report_reply.err = EIO;
+        }
         Write(event.get());
         result.What = Event::Kind::Other;
-        result.Note = "a set-report request, refused";
+        result.Note = get ? "a get-report request, refused" : "a set-report request, refused";
         break;
     }
     case UHID_START:

@@ -98,15 +98,21 @@ void SmallUpdate(Scenario& s) {
     UpdateWith(s, path);
 }
 
-// Unplugged in the middle of an update: the failure prompt, the not-connected look, a
-// window that still answers; plugged in again, the connected look comes back.
-void UnpluggedDuringUpdate(Scenario& s) {
-    s.Begin({"--unplug-at 300", 1});
+// An update that ends with the failure prompt, the receiver set up as given; then the
+// look of a receiver gone or still there.
+void FailedUpdate(Scenario& s, const std::string& receiver, Look after) {
+    s.Begin({receiver, 1});
     s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
     s.BeginUpdate(s.Config().Image);
     Check(s.AwaitOutcome(L"failure") == LoadLocalizedString(TXT_UPDATE_FAILED),
           L"the update did not end with the failure prompt");
-    s.ExpectLook(Look::NotConnected, L"", L"after-failure");
+    s.ExpectLook(after, after == Look::Connected ? s.VersionText() : L"", L"after-failure");
+}
+
+// Unplugged in the middle of an update: the failure prompt, the not-connected look, a
+// window that still answers; plugged in again, the connected look comes back.
+void UnpluggedDuringUpdate(Scenario& s) {
+    FailedUpdate(s, "--unplug-at 300", Look::NotConnected);
     s.TellReceiver("plug");
     s.ExpectLook(Look::Connected, s.VersionText(), L"plugged-again");
     s.Close();
@@ -115,12 +121,7 @@ void UnpluggedDuringUpdate(Scenario& s) {
 // The receiver answers a data request with a failure code: the failure prompt, and the
 // update button enabled again for the receiver still there.
 void FailureReply(Scenario& s) {
-    s.Begin({"--fail-at 5:0x18", 1});
-    s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
-    s.BeginUpdate(s.Config().Image);
-    Check(s.AwaitOutcome(L"failure") == LoadLocalizedString(TXT_UPDATE_FAILED),
-          L"the update did not end with the failure prompt");
-    s.ExpectLook(Look::Connected, s.VersionText(), L"after-failure");
+    FailedUpdate(s, "--fail-at 5:0x18", Look::Connected);
     s.Close();
 }
 
