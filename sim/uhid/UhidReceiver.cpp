@@ -242,15 +242,16 @@ bool UhidReceiver::ReadControl() {
     if (!file) {
         return true;
     }
-    std::vector<std::string> words{std::istream_iterator<std::string>(file),
-                                   std::istream_iterator<std::string>()};
+    std::string line;
+    std::getline(file, line);
     file.close();
+    std::istringstream in(line);
+    const std::vector<std::string> words{std::istream_iterator<std::string>(in),
+                                         std::istream_iterator<std::string>()};
     const std::string command = words.empty() ? std::string() : words[0];
-    std::ostringstream text;
-    for (const std::string& word : words) {
-        text << (&word == &words[0] ? "" : " ") << word;
-    }
-    Log("command: " + text.str());
+    Log("command: " + line);
+    // A command that cannot be carried out ends the receiver: whoever sent it would go on
+    // with a receiver other than it thinks.
     bool done = true;
     if (command == "unplug") {
         m_bReturnPending = false;
@@ -263,6 +264,7 @@ bool UhidReceiver::ReadControl() {
         std::string error;
         if (!ParseReceiverOptions({words.begin() + 1, words.end()}, true, &fresh, &error)) {
             Log("refused the command: " + error);
+            done = false;
         } else {
             m_bReturnPending = false;
             Unplug("restarting");
@@ -272,6 +274,7 @@ bool UhidReceiver::ReadControl() {
         m_bQuit = true;
     } else {
         Log("unknown command");
+        done = false;
     }
     std::remove(m_Options.Control.c_str());
     return done;

@@ -58,7 +58,7 @@ private:
     // Written beside and then renamed, so a reader never sees half a file.
     void WriteReceived(const std::vector<std::uint8_t>& image) const;
     // Carries out a command waiting in the control file, then removes the file; false
-    // when the command cannot be carried out.
+    // when the command is unknown or cannot be carried out.
     bool ReadControl();
 
     const ReceiverOptions m_Options;
