@@ -128,6 +128,7 @@ boot_guest() {
         </dev/null >"$RESULTS/qemu.log" 2>&1
 }
 
+prepared=$(date +%s)
 kx_ensure_packages qemu-system-x86 busybox-static kmod g++ cpio ||
     fail "cannot install the guest's packages"
 [ -x "$KX_BUILD/bin/KestrixUpdater.exe" ] && [ -x "$KX_BUILD/bin/KestrixRealStack.exe" ] ||
@@ -143,7 +144,7 @@ write_guest_env
 started=$(date +%s)
 boot_guest
 status=$?
-say "the guest ran $(($(date +%s) - started)) s (QEMU status $status)"
+say "prepared in $((started - prepared)) s, the guest ran $(($(date +%s) - started)) s (QEMU status $status)"
 
 # Screenshots go where ./test turns the build's screenshots into PNG files.
 if [ -d "$RESULTS/screens" ]; then
