@@ -15,6 +15,7 @@
 
 #include <array>
 #include <map>
+#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -101,6 +102,13 @@ std::string Describe(const kxtest::ProcessCounts& c) {
     return text;
 }
 
+// Whether the process holds more than it did, allowing for `allowedGdi` more GDI objects.
+bool Grew(const kxtest::ProcessCounts& now, const kxtest::ProcessCounts& before,
+          long long allowedGdi) {
+    return now.Handles > before.Handles || now.Gdi > before.Gdi + allowedGdi ||
+           now.User > before.User || now.Threads > before.Threads;
+}
+
 // The handles held now that were not held at the start, with their kinds.
 std::string NewHandles(const std::map<std::uintptr_t, std::wstring>& before) {
     std::string text;
@@ -181,13 +189,13 @@ int wmain(int argc, wchar_t** argv) {
     bool anyBroken = false;
     kxtest::ProcessCounts baseline, checkpoint;
     std::map<std::uintptr_t, std::wstring> baselineHandles;
-    bool firstGrowth = true;
+    std::vector<FaultPlan> sinceCheck; // the runs since the last check
     // Wine's dialog manager keeps a GDI object for every prompt: measured here, and allowed
     // for in the counts, so what is left over is the tool's own.
     const DWORD perPrompt = kxtest::PlatformGdiObjectsPerDialog(IDD_PROMPT, nullptr, 4);
     long long promptsSinceCheck = 0;
-    printf("resources checked every %d runs against those after the first (after warm-up runs "
-           "that take every path once); Wine keeps %lu GDI object(s) per prompt, allowed for\n",
+    printf("resources checked every %d runs, after warm-up runs that take every path once; "
+           "Wine keeps %lu GDI object(s) per prompt, allowed for\n",
            static_cast<int>(checkEvery), perPrompt);
 
     for (unsigned long long i = 0; i < runs; ++i) {
@@ -203,33 +211,45 @@ int wmain(int argc, wchar_t** argv) {
         fflush(stdout);
         RunResult result = RunOnce(plan, settings);
 
-        // What the process holds comes back to where it was after the first run: checked
-        // every `checkEvery` runs, allowing for Wine's object per prompt. A count that does
-        // not grow from one check to the next is a cache the platform filled once, on a
-        // path first taken in between: it is shown, with the new handles' kinds, but it
-        // is no leak.
+        // What the process holds comes back to where it was: checked every `checkEvery`
+        // runs. Counts that grew are either a cache the platform filled once, on a path
+        // first taken since the last check, or a leak; the same runs made again tell them
+        // apart: a cache does not grow a second time.
         const long long done = static_cast<long long>(i) + 1;
+        sinceCheck.push_back(plan);
         promptsSinceCheck += result.Prompts;
         if (done == 1) {
             baseline = checkpoint = SettledCounts();
             baselineHandles = kxtest::HandleKinds();
+            sinceCheck.clear();
             promptsSinceCheck = 0;
         } else if (done % static_cast<long long>(checkEvery) == 0) {
-            kxtest::ProcessCounts expected = checkpoint;
-            expected.Gdi += static_cast<DWORD>(perPrompt * promptsSinceCheck);
-            const kxtest::ProcessCounts now = SettledCounts();
-            if (now.Handles > expected.Handles || now.Gdi > expected.Gdi ||
-                now.User > expected.User || now.Threads > expected.Threads) {
-                const std::string what = "resources after " + std::to_string(done) +
-                                         " runs: " + Describe(now) + "; expected " +
-                                         Describe(expected) + NewHandles(baselineHandles);
-                if (firstGrowth)
-                    printf("    (once: %s)\n", what.c_str());
+            kxtest::ProcessCounts now = SettledCounts();
+            if (Grew(now, checkpoint, perPrompt * promptsSinceCheck)) {
+                const std::string grew = Describe(checkpoint) + " -> " + Describe(now) +
+                                         NewHandles(baselineHandles);
+                long long prompts = 0;
+                for (const FaultPlan& again : sinceCheck) {
+                    const RunResult replay = RunOnce(again, settings);
+                    prompts += replay.Prompts;
+                    if (replay.Outcome == RunOutcome::Hang)
+                        result.Broken.push_back("a run made again to check the resources hung");
+                }
+                const kxtest::ProcessCounts after = SettledCounts();
+                if (Grew(after, now, perPrompt * prompts))
+                    result.Broken.push_back("resources grow: " + grew + ", and again to " +
+                                            Describe(after) + " when the last " +
+                                            std::to_string(sinceCheck.size()) +
+                                            " runs were made again");
                 else
-                    result.Broken.push_back(what);
-                firstGrowth = false;
+                    printf("    (runs %lld to %lld: %s once, not again when made again: a cache "
+                           "of the platform's)\n",
+                           done - static_cast<long long>(sinceCheck.size()) + 1, done,
+                           grew.c_str());
+                now = after;
             }
             checkpoint = now;
+            sinceCheck.clear();
             promptsSinceCheck = 0;
         }
 
@@ -249,6 +269,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     PrintTable();
+    printf("resources after the first run: %s; at the end: %s\n", Describe(baseline).c_str(),
+           Describe(SettledCounts()).c_str());
     printf("%s in %.0f s\n", anyBroken ? "BROKEN INVARIANTS" : "no invariant broke",
            static_cast<double>(GetTickCount64() - started) / 1000.0);
     return anyBroken ? 1 : 0;
