@@ -176,6 +176,7 @@ HANDLE SimReceiver::CreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_AT
 
 BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD written,
                             LPOVERLAPPED overlapped) {
+    OwnTime own(*this);
     LastErrorOnExit error;
     std::lock_guard<std::mutex> lock(m_Lock);
     OpenFile* file = FindFile(handle);
@@ -191,7 +192,11 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::vector<SimFirmware::Action> actions;
     if (file->Device == kReceiver) {
-        m_Writes.push_back({std::vector<std::uint8_t>(bytes, bytes + size), false});
+        NoteBlockWrittenLocked(bytes, size);
+        const bool held = m_bUsbFrames && overlapped && m_Firmware.TakesReport(bytes, size);
+        if (m_bKeepRecords && !held) {
+            m_Writes.push_back({std::vector<std::uint8_t>(bytes, bytes + size), false});
+        }
         if (ReceiverFileGone(*file)) {
             return error.Fail(RemovedError());
         }
@@ -199,8 +204,9 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
         if (Fails(m_nWriteFailures) || (number >= m_nFailFromWrite && number < m_nFailUntilWrite)) {
             return error.Fail(ERROR_GEN_FAILURE);
         }
-        if (number == m_nHangAtWrite) {
-            // Taken by nobody: pending until cancelled, and then never delivered.
+        if (number == m_nHangAtWrite || held) {
+            // Pending: a hanging write until it is cancelled, and then never delivered; a
+            // write on the USB frame model until the next frame takes it.
             if (!overlapped) {
                 return error.Fail(ERROR_INVALID_PARAMETER);
             }
@@ -209,15 +215,26 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
             }
             overlapped->InternalHigh = 0;
             overlapped->Internal = kStatusPending;
-            m_Reads.push_back({m_nNextRead++, handle, overlapped, nullptr, size,
-                               GetCurrentThreadId(), false, true});
+            const std::uint64_t id = m_nNextRead++;
+            m_Reads.push_back({id, handle, overlapped, nullptr, size, GetCurrentThreadId(), false,
+                               true});
+            if (held && number != m_nHangAtWrite) {
+                std::vector<std::uint8_t> report(bytes, bytes + size);
+                m_Frames.Queue(SimFrameClock::Pipe::Out, [this, id, report] {
+                    OwnTime own(*this);
+                    std::lock_guard<std::mutex> lock(m_Lock);
+                    TakeHeldWriteLocked(id, report);
+                });
+            }
             return error.Fail(ERROR_IO_PENDING);
         }
         // Only a report of the mode's length and number reaches the receiver.
         if (!m_Firmware.OnOutputReport(bytes, size, &actions)) {
             return error.Fail(ERROR_INVALID_PARAMETER);
         }
-        m_Writes.back().Accepted = true;
+        if (m_bKeepRecords) {
+            m_Writes.back().Accepted = true;
+        }
     } else if (size != static_cast<DWORD>(kOtherReportLength)) {
         return error.Fail(ERROR_INVALID_PARAMETER);
     }
@@ -235,8 +252,26 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
     return TRUE;
 }
 
+void SimReceiver::TakeHeldWriteLocked(std::uint64_t id, const std::vector<std::uint8_t>& report) {
+    // A write cancelled, or ended by the receiver leaving, before its frame is gone.
+    const auto write = std::find_if(m_Reads.begin(), m_Reads.end(),
+                                    [id](const PendingRead& r) { return r.Id == id; });
+    if (write == m_Reads.end() || write->Cancelling) {
+        return;
+    }
+    std::vector<SimFirmware::Action> actions;
+    const bool taken = m_Firmware.OnOutputReport(report.data(), report.size(), &actions);
+    if (m_bKeepRecords) {
+        m_Writes.push_back({report, taken});
+    }
+    CompleteLocked(write, taken ? kStatusSuccess : kStatusDeviceNotConnected,
+                   taken ? static_cast<DWORD>(report.size()) : 0);
+    ApplyLocked(actions);
+}
+
 BOOL SimReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read,
                            LPOVERLAPPED overlapped) {
+    OwnTime own(*this);
     LastErrorOnExit error;
     std::lock_guard<std::mutex> lock(m_Lock);
     OpenFile* file = FindFile(handle);
@@ -272,6 +307,7 @@ BOOL SimReceiver::ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD rea
         file->Inbox.pop_front();
         const DWORD n = std::min<DWORD>(size, static_cast<DWORD>(report.size()));
         std::memcpy(buffer, report.data(), n);
+        NoteRequestReadLocked(report.data(), report.size());
         overlapped->InternalHigh = n;
         overlapped->Internal = kStatusSuccess;
         if (overlapped->hEvent) {
@@ -327,6 +363,7 @@ BOOL SimReceiver::CancelIoEx(HANDLE handle, LPOVERLAPPED overlapped) {
 
 BOOL SimReceiver::GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred,
                                       BOOL wait) {
+    OwnTime own(*this);
     LastErrorOnExit error;
     std::unique_lock<std::mutex> lock(m_Lock);
     if (!overlapped) {

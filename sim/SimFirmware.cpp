@@ -35,6 +35,29 @@ std::vector<std::uint8_t> LE32(std::uint32_t v) {
 
 } // namespace
 
+std::uint64_t SimDigest(const std::uint8_t* bytes, std::size_t size, std::uint64_t digest) {
+    for (std::size_t i = 0; i < size; ++i)
+        digest = (digest ^ bytes[i]) * 0x100000001B3ull;
+    return digest;
+}
+
+namespace {
+// A report whose one frame is a link frame with this sub-code: number, count, then the
+// frame (start byte, type, two length bytes, sub-code).
+bool IsLinkReport(const std::uint8_t* report, std::size_t size, std::uint8_t sub) {
+    return report && size >= 7 && report[1] >= 5 && report[2] == 0x00 &&
+           report[3] == FRAME_LINK && report[6] == sub;
+}
+} // namespace
+
+bool SimFirmware::IsDataRequestReport(const std::uint8_t* report, std::size_t size) {
+    return IsLinkReport(report, size, SUB_DATA_REQUEST);
+}
+
+bool SimFirmware::IsDataBlockReport(const std::uint8_t* report, std::size_t size) {
+    return IsLinkReport(report, size, SUB_DATA);
+}
+
 std::vector<std::uint8_t> SimFirmware::VersionFrame(std::uint32_t version) {
     return LinkFrame(SUB_VERSION, LE32(version));
 }
@@ -76,10 +99,14 @@ std::vector<std::uint8_t> SimFirmware::InputReport(const Action& action) const {
     return report;
 }
 
+bool SimFirmware::TakesReport(const std::uint8_t* report, std::size_t size) const {
+    return report && size == static_cast<std::size_t>(ReportLength()) &&
+           report[0] == ReportNumber();
+}
+
 bool SimFirmware::OnOutputReport(const std::uint8_t* report, std::size_t size,
                                  std::vector<Action>* actions) {
-    if (!report || size != static_cast<std::size_t>(ReportLength()) ||
-        report[0] != ReportNumber()) {
+    if (!TakesReport(report, size)) {
         return false;
     }
     *actions = OnOutputPayload(report + 1, size - 1);
@@ -196,7 +223,10 @@ void SimFirmware::OnLinkFrame(const std::vector<std::uint8_t>& frame,
         if (m_Phase != Phase::Receiving || !payloadComplete) {
             break;
         }
-        m_Data.insert(m_Data.end(), payload, payload + p);
+        if (m_Options.KeepImage) {
+            m_Data.insert(m_Data.end(), payload, payload + p);
+        }
+        m_Update.DataDigest = SimDigest(payload, p, m_Update.DataDigest);
         m_Update.DataBytes += static_cast<std::uint32_t>(p);
         ++m_Update.Blocks;
         if (m_Options.UnplugAfterBlocks > 0 &&

@@ -5,6 +5,12 @@
 #include <cstdint>
 #include <vector>
 
+// A 64-bit FNV-1a digest, continued from `digest`: what the receiver keeps of the data
+// when it is not to keep the data itself.
+constexpr std::uint64_t SimDigestStart = 0xCBF29CE484222325ull;
+std::uint64_t SimDigest(const std::uint8_t* bytes, std::size_t size,
+                        std::uint64_t digest = SimDigestStart);
+
 // What became of one update, as the receiver saw it.
 struct SimUpdateResult {
     bool Started = false;        // CMD_START_UPDATE arrived
@@ -13,6 +19,7 @@ struct SimUpdateResult {
     std::uint32_t DataLength = 0;
     std::uint32_t DataBytes = 0;     // image data bytes received
     std::uint32_t Blocks = 0;        // SUB_DATA frames received
+    std::uint64_t DataDigest = SimDigestStart; // SimDigest of the data bytes received
     bool Finished = false;           // SUB_FINISH arrived: the receiver reboots with the image
     std::uint8_t FailureSubCode = 0; // failure sent instead of a data request, 0 for none
     bool Unplugged = false;          // the receiver left in the middle of the update
@@ -35,6 +42,7 @@ struct SimFirmwareOptions {
     int SilentFromBlock = 0;        // stops answering once it has received this many blocks
     bool ReadyTwice = false;        // answers CMD_START_UPDATE with two ready replies
     int EarlyAckAfter = 0;          // REPLY_ACK 0x32 after this many blocks, image complete or not
+    bool KeepImage = true;          // false: only the digest of the data is kept
 };
 
 // SimFirmware is the receiver's protocol engine, free of any device plumbing: it takes
@@ -68,8 +76,10 @@ public:
     std::uint8_t ReportNumber() const;
     // The input report a Send or SendRaw action sends (cut to what one report holds).
     std::vector<std::uint8_t> InputReport(const Action& action) const;
-    // An output report as the host wrote it, report-number byte first. Only a report of
-    // the mode's length and number is taken: false for any other, which changes nothing.
+    // Whether an output report is of the mode's length and number: the only kind taken.
+    bool TakesReport(const std::uint8_t* report, std::size_t size) const;
+    // An output report as the host wrote it, report-number byte first. Only a report the
+    // receiver takes is acted on: false for any other, which changes nothing.
     bool OnOutputReport(const std::uint8_t* report, std::size_t size, std::vector<Action>* actions);
     // The receiver is leaving; true when that ends an update in progress.
     bool OnUnplugged();
@@ -81,6 +91,9 @@ public:
 
     static std::vector<std::uint8_t> VersionFrame(std::uint32_t version);
     static std::vector<std::uint8_t> DataRequestFrame(std::uint32_t offset);
+    // Whether a report (report number first) carries a data request, or a data block.
+    static bool IsDataRequestReport(const std::uint8_t* report, std::size_t size);
+    static bool IsDataBlockReport(const std::uint8_t* report, std::size_t size);
 
 private:
     enum class Phase { Idle, Ready, Receiving, AllReceived };

@@ -140,6 +140,8 @@ bool ReadOption(const std::wstring& name, ArgumentReader& args, SimOptions* o) {
         o->Silent = true;
     } else if (name == L"--ready-twice") {
         o->ReadyTwice = true;
+    } else if (name == L"--usb-frames") {
+        o->UsbFrames = true;
     } else if (name == L"--latency-ms") {
         if (!args.Number(name, 0, kMaxSimLatencyMs, &n))
             return false;
@@ -214,6 +216,8 @@ std::wstring SimUsage() {
            L"  --silent            never answer anything\n"
            L"  --latency-ms MS     delay each report it sends by MS milliseconds\n"
            L"                      (default 0, at most 60000)\n"
+           L"  --usb-frames        move reports in 1 ms frames as a USB full-speed receiver\n"
+           L"                      does, instead of the latency\n"
            L"  --write-fails-at N  the Nth write to it (from 1, every report counts) fails\n"
            L"  --write-hangs-at N  the Nth write to it never completes until cancelled\n"
            L"  --silent-from N     stop answering once it has received N data blocks\n"
@@ -240,6 +244,7 @@ void ApplySimOptions(const SimOptions& options, SimReceiver& receiver) {
     receiver.SetEndWithAck(options.AckFinish);
     receiver.SetSilent(options.Silent);
     receiver.SetReplyLatency(options.LatencyMs);
+    receiver.SetUsbFrames(options.UsbFrames);
     SimFirmwareOptions firmware = receiver.FirmwareOptions();
     firmware.SilentFromBlock = options.SilentFrom;
     firmware.GarbageEvery = options.GarbageEvery;

@@ -22,6 +22,7 @@ struct SimOptions {
     bool AckFinish = false;             // --ack-finish
     bool Silent = false;                // --silent
     DWORD LatencyMs = 0;                // --latency-ms MS
+    bool UsbFrames = false;             // --usb-frames
     int WriteFailsAt = 0;               // --write-fails-at N: 0 for never, else N >= 1
     int WriteHangsAt = 0;               // --write-hangs-at N: 0 for never, else N >= 1
     int SilentFrom = 0;                 // --silent-from N: 0 for never, else N >= 1

@@ -34,6 +34,7 @@ SimReceiver::SimReceiver()
     : m_nVendor(kDeviceTable[0].VendorID), m_nProduct(kDeviceTable[0].ProductID) {}
 
 SimReceiver::~SimReceiver() {
+    m_Frames.Stop();
     m_Scheduler.Stop();
     m_Notifier.Stop();
 }
@@ -180,6 +181,65 @@ void SimReceiver::OnUpdateEnded(std::function<void(const SimUpdateResult&)> hand
     m_UpdateEnded = std::move(handler);
 }
 
+// --- Measuring ------------------------------------------------------------------------
+
+void SimReceiver::SetUsbFrames(bool on) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_bUsbFrames = on;
+}
+
+void SimReceiver::KeepRecords(bool keep) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_bKeepRecords = keep;
+    m_Firmware.Options().KeepImage = keep;
+}
+
+void SimReceiver::RecordTransferTimes(bool on) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Times = {};
+    m_nOwnCounts = 0;
+    m_bTiming = on;
+}
+
+SimTransferTimes SimReceiver::TransferTimes() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    SimTransferTimes times = m_Times;
+    times.ReceiverCounts = m_nOwnCounts;
+    return times;
+}
+
+namespace {
+std::int64_t CounterNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+} // namespace
+
+void SimReceiver::NoteRequestReadLocked(const std::uint8_t* report, std::size_t size) {
+    if (m_bTiming && SimFirmware::IsDataRequestReport(report, size)) {
+        m_Times.RequestsRead.push_back(CounterNow());
+    }
+}
+
+void SimReceiver::NoteBlockWrittenLocked(const std::uint8_t* report, std::size_t size) {
+    if (m_bTiming && SimFirmware::IsDataBlockReport(report, size)) {
+        m_Times.BlocksWritten.push_back(CounterNow());
+    }
+}
+
+SimReceiver::OwnTime::OwnTime(const SimReceiver& receiver) : m_Receiver(receiver) {
+    if (m_Receiver.m_bTiming) {
+        m_nStart = CounterNow();
+    }
+}
+
+SimReceiver::OwnTime::~OwnTime() {
+    if (m_nStart) {
+        m_Receiver.m_nOwnCounts += CounterNow() - m_nStart;
+    }
+}
+
 // --- Presence ------------------------------------------------------------------------
 
 void SimReceiver::Plug(int mode) {
@@ -266,6 +326,14 @@ DWORD SimReceiver::NextReportDelayLocked() {
     return m_nLatency + next() % (m_nSpikeMaxMs + 1);
 }
 
+void SimReceiver::Later(DWORD delayMs, std::function<void()> task) {
+    if (m_bUsbFrames) {
+        m_Frames.Queue(SimFrameClock::Pipe::In, std::move(task));
+    } else {
+        m_Scheduler.After(delayMs, std::move(task));
+    }
+}
+
 void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
     // Reports keep their order: a spike holds back the ones behind it as well.
     DWORD at = m_nLatency;
@@ -279,7 +347,8 @@ void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
             }
             at = std::max(at, NextReportDelayLocked());
             std::vector<std::uint8_t> report = m_Firmware.InputReport(action);
-            m_Scheduler.After(at, [this, instance, report] {
+            Later(at, [this, instance, report] {
+                OwnTime own(*this);
                 std::lock_guard<std::mutex> lock(m_Lock);
                 if (m_nInstance == instance) {
                     DeliverLocked(report);
@@ -288,7 +357,7 @@ void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
             break;
         }
         case SimFirmware::ActionKind::Unplug:
-            m_Scheduler.After(at, [this, instance] {
+            Later(at, [this, instance] {
                 std::lock_guard<std::mutex> lock(m_Lock);
                 if (m_nInstance == instance) {
                     UnplugLocked();
@@ -302,24 +371,24 @@ void SimReceiver::ApplyLocked(const std::vector<SimFirmware::Action>& actions) {
             const bool reboot = action.Kind == SimFirmware::ActionKind::Reboot;
             const std::uint32_t version =
                 reboot ? m_Firmware.Update().VersionWord : m_Firmware.Options().Version;
-            m_Scheduler.After(at, [this, instance] {
+            Later(at, [this, instance, version] {
                 std::lock_guard<std::mutex> lock(m_Lock);
                 if (m_nInstance == instance) {
                     UnplugLocked();
                 }
-            });
-            m_Scheduler.After(at + m_nRebootTime, [this, version] {
-                std::lock_guard<std::mutex> lock(m_Lock);
-                if (!m_bPresent) {
-                    m_Firmware.Options().Version = version;
-                    PlugLocked(1);
-                }
+                m_Scheduler.After(m_nRebootTime, [this, version] {
+                    std::lock_guard<std::mutex> lock(m_Lock);
+                    if (!m_bPresent) {
+                        m_Firmware.Options().Version = version;
+                        PlugLocked(1);
+                    }
+                });
             });
             break;
         }
         case SimFirmware::ActionKind::UpdateEnded: {
             const SimUpdateResult result = m_Firmware.Update();
-            m_Scheduler.After(at, [this, result] {
+            Later(at, [this, result] {
                 std::function<void(const SimUpdateResult&)> handler;
                 {
                     std::lock_guard<std::mutex> lock(m_Lock);
@@ -349,6 +418,7 @@ void SimReceiver::DeliverLocked(const std::vector<std::uint8_t>& report) {
             const DWORD n = std::min<DWORD>(read->Size, static_cast<DWORD>(report.size()));
             std::memcpy(read->Buffer, report.data(), n);
             CompleteLocked(read, kStatusSuccess, n);
+            NoteRequestReadLocked(report.data(), report.size());
         } else {
             file.Inbox.push_back(report);
             if (file.Inbox.size() > kInputBuffers) {
@@ -523,7 +593,7 @@ int SimReceiver::NotificationsSent() const {
 }
 
 bool SimReceiver::Idle() const {
-    return m_Scheduler.Idle() && m_Notifier.Idle();
+    return m_Scheduler.Idle() && m_Notifier.Idle() && m_Frames.Idle();
 }
 
 // --- Helpers --------------------------------------------------------------------------------

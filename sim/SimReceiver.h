@@ -4,8 +4,10 @@
 
 #include "link/DeviceSeam.h"
 #include "sim/SimFirmware.h"
+#include "sim/SimFrameClock.h"
 #include "sim/SimScheduler.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -30,6 +32,15 @@ struct SimOtherDevice {
 struct SimWrite {
     std::vector<std::uint8_t> Report;
     bool Accepted = false;
+};
+
+// When the receiver's updates happened, block by block, in performance-counter counts:
+// the completion of the read that took each data request (the host has it), and the call
+// writing each data block (the block reaches the receiver). Request n asks for block n.
+struct SimTransferTimes {
+    std::vector<std::int64_t> RequestsRead;
+    std::vector<std::int64_t> BlocksWritten;
+    std::int64_t ReceiverCounts = 0; // spent in the receiver's own code meanwhile
 };
 
 // SimReceiver stands in for the system's HID, device set-up, device-file and
@@ -102,6 +113,19 @@ public:
     void SetCancelLatency(DWORD milliseconds);
     // The next cancelled read completes with this frame instead: it had just arrived.
     void DeliverOnNextCancel(std::vector<std::uint8_t> frame);
+
+    // --- Measuring.
+    // Reports move as on a USB full-speed bus (SimFrameClock): an input report reaches
+    // the host at the start of a 1 ms frame, and an overlapped write completes at the
+    // start of the frame after it was made. The reply latency and its spikes then do not
+    // apply.
+    void SetUsbFrames(bool on);
+    // Off: writes are not recorded and the firmware keeps only the digest of the data,
+    // so the process holds little more than the tool itself.
+    void KeepRecords(bool keep);
+    // Starts recording the transfer times afresh (off: stops recording).
+    void RecordTransferTimes(bool on);
+    SimTransferTimes TransferTimes() const;
 
     // --- Presence.
     void Plug(int mode);
@@ -208,6 +232,21 @@ private:
     void QueueNotification(bool arrival, const std::wstring& path);
     void Notify(bool arrival, const std::wstring& path);
     static bool Fails(int& counter);
+    // Runs a task of the receiver's later: after `delayMs`, or in the next free frame.
+    void Later(DWORD delayMs, std::function<void()> task);
+    // Completes a write held for its frame, and gives the report to the firmware.
+    void TakeHeldWriteLocked(std::uint64_t id, const std::vector<std::uint8_t>& report);
+    void NoteRequestReadLocked(const std::uint8_t* report, std::size_t size);
+    void NoteBlockWrittenLocked(const std::uint8_t* report, std::size_t size);
+    // Adds the time from its making to its end to the receiver's own share.
+    class OwnTime {
+    public:
+        explicit OwnTime(const SimReceiver& receiver);
+        ~OwnTime();
+    private:
+        const SimReceiver& m_Receiver;
+        std::int64_t m_nStart = 0;
+    };
     // The completion status and the error of a request on a removed receiver's file.
     ULONG_PTR RemovedStatus() const;
     DWORD RemovedError() const;
@@ -253,9 +292,15 @@ private:
     int m_nNotifications = 0;
     std::vector<SimWrite> m_Writes;
     std::deque<std::vector<std::uint8_t>> m_NotifyBuffers; // alive while a window may read one
+    bool m_bUsbFrames = false;
+    bool m_bKeepRecords = true;
+    std::atomic<bool> m_bTiming{false};
+    SimTransferTimes m_Times;
+    mutable std::atomic<std::int64_t> m_nOwnCounts{0};
 
     // Last, so their threads end first. Notifications have a thread of their own, as in
     // the system: a window slow to answer one does not hold up the device's reports.
     SimScheduler m_Scheduler;
     SimScheduler m_Notifier;
+    SimFrameClock m_Frames;
 };
