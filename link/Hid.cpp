@@ -81,8 +81,10 @@ struct CHid::DeviceFile {
     explicit DeviceFile(UniqueDeviceHandle handle) : File(std::move(handle)) {}
     UniqueDeviceHandle File;
     std::atomic<bool> Retired{false};
-    // The event of the overlapped write in flight on this file; writes take turns.
+    // The events of the overlapped write and read in flight on this file, made once
+    // rather than for every report: writes take turns, and one worker reads at a time.
     UniqueKernelHandle WriteEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueKernelHandle ReadEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 CHid::CHid() = default;
@@ -312,27 +314,23 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
         return HID_READ_NOT_OPEN;
     }
     const DWORD timeout = m_nReadTimeout.load();
-    UniqueKernelHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); // manual reset
-    if (!event.Valid()) {
-        return HID_READ_FAILED;
-    }
-
     // A read that cannot start brings nothing, but still takes the time-out to come back,
     // so a caller that reads in a loop keeps its pace.
-    if (length == 0) {
-        WaitForSingleObject(event.Get(), timeout);
+    if (length == 0 || !file->ReadEvent.Valid()) {
+        ::Sleep(timeout);
         return HID_READ_FAILED;
     }
     DeviceApi& api = file->File.Api();
     const HANDLE handle = file->File.Get();
+    const HANDLE event = file->ReadEvent.Get();
     std::uint8_t report[REPORT_LENGTH_MODE2 + 1] = {};
     OVERLAPPED overlapped{};
-    overlapped.hEvent = event.Get();
+    overlapped.hEvent = event; // the read resets it as it starts
     if (!api.ReadFile(handle, report, length, nullptr, &overlapped)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             NoteFailure(error);
-            WaitForSingleObject(event.Get(), timeout);
+            ::Sleep(timeout);
             return MeansDeviceGone(error) ? HID_READ_DEVICE_GONE : HID_READ_FAILED;
         }
     }
@@ -340,12 +338,12 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
     if (file->Retired) {
         api.CancelIo(handle);
     }
-    const DWORD wait = WaitForSingleObject(event.Get(), timeout);
+    const DWORD wait = WaitForSingleObject(event, timeout);
     if (wait != WAIT_OBJECT_0) {
         api.CancelIo(handle);
     }
     // Whether it completed or was cancelled, the read has ended once this returns; only
-    // then may the report buffer and the event go away.
+    // then may the report buffer go away and the event serve the next read.
     DWORD transferred = 0;
     if (api.GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
         // A report that arrived just as the time-out ran out is delivered, not dropped.

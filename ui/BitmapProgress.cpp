@@ -4,9 +4,12 @@
 #include "ui/QMemDC.h"
 #include "ui/SkinPictures.h"
 
+#include <algorithm>
+
 BEGIN_MESSAGE_MAP(CBitmapProgress, CProgressCtrl)
     ON_WM_PAINT()
     ON_WM_NCPAINT()
+    ON_MESSAGE(PBM_SETPOS, &CBitmapProgress::OnSetPos)
     ON_MOUSE_MESSAGE(WM_LBUTTONDOWN, &CBitmapProgress::OnClick)
     ON_MOUSE_MESSAGE(WM_LBUTTONUP, &CBitmapProgress::OnClick)
 END_MESSAGE_MAP()
@@ -25,6 +28,8 @@ void CBitmapProgress::SetDpi(UINT dpi) {
 
 void CBitmapProgress::OnPaint() {
     CPaintDC dc(m_hWnd);
+    if (m_bPositionOnly)
+        return;
     RECT rc{};
     GetClientRect(&rc);
     CDC tiles;
@@ -46,9 +51,7 @@ void CBitmapProgress::OnPaint() {
     }
 
     QMemDC surface(&dc, rc);
-    int lower = 0, upper = 0;
-    GetRange(lower, upper);
-    const int count = upper != lower ? kTileCount * pos / (upper - lower) : 0;
+    const int count = TilesAt(pos);
     {
         CSelectObject select(tiles, m_bmpTile);
         for (int i = 0; i < count; ++i)
@@ -56,6 +59,29 @@ void CBitmapProgress::OnPaint() {
                            &tiles, 0, 0, SRCCOPY);
     }
     surface.Draw();
+}
+
+int CBitmapProgress::TilesAt(int pos) const {
+    int lower = 0, upper = 0;
+    GetRange(lower, upper);
+    return upper != lower ? kTileCount * pos / (upper - lower) : 0;
+}
+
+LRESULT CBitmapProgress::OnSetPos(WPARAM wParam, LPARAM) {
+    // The platform's control repaints for every new position, and most positions draw
+    // the same tiles: such a repaint only takes the update region back, unless one was
+    // due for another reason as well.
+    int lower = 0, upper = 0;
+    GetRange(lower, upper);
+    const int from = GetPos();
+    const int to = std::clamp(static_cast<int>(wParam), std::min(lower, upper), std::max(lower, upper));
+    const bool repaintDue = ::GetUpdateRect(m_hWnd, nullptr, FALSE) != FALSE;
+    m_bPositionOnly = !repaintDue && TilesAt(to) == TilesAt(from) && (to == 0) == (from == 0);
+    const LRESULT previous = Default();
+    if (m_bPositionOnly)
+        ::ValidateRect(m_hWnd, nullptr); // for a control that repaints later rather than at once
+    m_bPositionOnly = false;
+    return previous;
 }
 
 void CBitmapProgress::OnClick(UINT, POINT) {

@@ -462,6 +462,13 @@ bool CUpdateDlg::ChooseImage(std::wstring* path) {
     return !path->empty();
 }
 
+void CUpdateDlg::SetProgress(int percent) {
+    // Called for every block from the worker: a position the bar already has costs no
+    // round trip to the window's thread.
+    if (m_nProgressPos.exchange(percent) != percent)
+        m_Progress.SetPos(percent);
+}
+
 void CUpdateDlg::SetVersionText(const std::wstring& text) {
     {
         std::lock_guard<std::mutex> lock(m_VersionTextLock);

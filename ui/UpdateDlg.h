@@ -49,7 +49,7 @@ public:
     // Cancel); ChooseImage opens the file chooser over it.
     int ShowPrompt(std::wstring text, int style) override;
     bool ChooseImage(std::wstring* path) override;
-    void SetProgress(int percent) override { m_Progress.SetPos(percent); }
+    void SetProgress(int percent) override;
     void SetVersionText(const std::wstring& text) override;
     void EnableUpdateButton(bool enable) override;
 
@@ -128,6 +128,7 @@ protected:
     std::unique_ptr<CButtonEx> m_pBtnMinimize;
     std::unique_ptr<CButtonEx> m_pBtnUpdate;
     CBitmapProgress m_Progress;
+    std::atomic<int> m_nProgressPos{0}; // the bar's position, as last set through SetProgress
     CStatic m_VersionLabel;
     CStatic m_GuideLabel;
     CStatic m_Background;

@@ -76,6 +76,32 @@ TEST_F(BitmapProgressTest, ShowsOneTilePerTwentyEighthOfTheRange) {
     }
 }
 
+// A new position is painted only when it changes what the bar draws: the session sets
+// the position for every block, and most blocks add no tile. Black is scribbled over the
+// bar before each position; a repaint draws the first tile, or the strip at 0, over it.
+TEST_F(BitmapProgressTest, RepaintsOnlyWhenThePositionChangesTheTiles) {
+    auto repaintedAt = [&](int pos, bool invalidate = false) {
+        RECT rc{};
+        bar.GetClientRect(&rc);
+        HDC dc = GetDC(bar.m_hWnd);
+        FillRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        ReleaseDC(bar.m_hWnd, dc);
+        if (invalidate)
+            InvalidateRect(bar.m_hWnd, nullptr, TRUE);
+        SetPos(pos);
+        return shown.At(0, 0) != RGB(0, 0, 0);
+    };
+    SetPos(0);
+    EXPECT_TRUE(repaintedAt(4)) << "the first tile";
+    EXPECT_FALSE(repaintedAt(7));
+    EXPECT_TRUE(repaintedAt(8)) << "the second tile";
+    EXPECT_EQ(TileColumns(), 2 * 9);
+    EXPECT_TRUE(repaintedAt(0));
+    SetPos(50);
+    EXPECT_TRUE(repaintedAt(51, true)) << "a repaint due for another reason is kept";
+    EXPECT_EQ(TileColumns(), 14 * 9);
+}
+
 TEST_F(BitmapProgressTest, PositionZeroIsAPlainStripWithNoFrame) {
     SetPos(100);
     SetPos(0);
