@@ -5,6 +5,7 @@
 
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -130,6 +131,37 @@ TEST_F(ReceiverProtocolTest, SilentReceiverNeverAnswers) {
     Connect(1);
     EXPECT_EQ(0u, QueryVersion());
     EXPECT_EQ(1u, sim.AcceptedReports().size());
+}
+
+// On the USB frame model each write completes at the start of the next 1 ms frame and
+// each answer reaches the host at the start of a frame after that: from a block's write
+// to the request after it is more than a frame and, with a prompt host, about two.
+TEST_F(ReceiverProtocolTest, UsbFramesTakeTwoFramesFromABlockToTheNextRequest) {
+    sim.SetUsbFrames(true);
+    sim.RecordTransferTimes(true);
+    Connect(1);
+    constexpr std::uint32_t kBlocks = 100;
+    Bytes file = ImageFile();
+    file.resize(28 + kBlocks * 32, 0x5A);
+    file[8] = static_cast<std::uint8_t>(kBlocks * 32);
+    file[9] = static_cast<std::uint8_t>((kBlocks * 32) >> 8);
+    int blocks = 0;
+    EXPECT_EQ(Request(kBlocks * 32), SendBlocks(file, Start(file), &blocks));
+    EXPECT_EQ(static_cast<int>(kBlocks), blocks);
+    EXPECT_EQ(SimDigest(file.data() + 28, kBlocks * 32), sim.LastUpdate().DataDigest);
+
+    const SimTransferTimes times = sim.TransferTimes();
+    ASSERT_EQ(kBlocks, times.BlocksWritten.size());
+    ASSERT_EQ(kBlocks + 1, times.RequestsRead.size());
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> gaps; // in frames
+    for (std::size_t i = 0; i < kBlocks; ++i)
+        gaps.push_back(static_cast<double>(times.RequestsRead[i + 1] - times.BlocksWritten[i]) *
+                       1000.0 / static_cast<double>(frequency.QuadPart));
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_GT(gaps.front(), 0.99);
+    EXPECT_LT(gaps[gaps.size() / 2], 2.5);
 }
 
 TEST_F(ReceiverProtocolTest, AnswersAfterItsLatency) {

@@ -21,7 +21,8 @@ struct TransferSettings {
 // end in a byte-exact success.
 bool RunTransfer(const TransferSettings& settings);
 
-// Counts the process's handles, GDI objects, USER objects and threads at rest, makes
-// `updates` consecutive whole updates, each answered as a user would, and counts them
-// again at rest; prints them and each update's time. False when an update failed.
+// Counts the process's handles, GDI objects, USER objects and threads at rest after
+// the start, after a first whole update, and after `updates` more consecutive updates,
+// each answered as a user would; prints them and an update's median time. False when an
+// update failed.
 bool RunGrowth(int updates);
