@@ -276,8 +276,7 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
     DeviceApi& api = file->File.Api();
     const HANDLE handle = file->File.Get();
     OVERLAPPED overlapped{};
-    overlapped.hEvent = file->WriteEvent.Get();
-    ::ResetEvent(overlapped.hEvent);
+    overlapped.hEvent = file->WriteEvent.Get(); // the write resets it as it starts
     if (!api.WriteFile(handle, g_TxReportBuffer, static_cast<DWORD>(length), nullptr,
                        &overlapped)) {
         const DWORD error = GetLastError();

@@ -195,8 +195,17 @@ void SimReceiver::KeepRecords(bool keep) {
 }
 
 void SimReceiver::RecordTransferTimes(bool on) {
+    // Room for the times of 65536 blocks (a 2 MiB image), touched at once: the records
+    // take the same memory whatever the size of the image.
+    constexpr std::size_t kRoom = 65536;
     std::lock_guard<std::mutex> lock(m_Lock);
     m_Times = {};
+    if (on) {
+        m_Times.RequestsRead.assign(kRoom, 0);
+        m_Times.RequestsRead.clear();
+        m_Times.BlocksWritten.assign(kRoom, 0);
+        m_Times.BlocksWritten.clear();
+    }
     m_nOwnCounts = 0;
     m_bTiming = on;
 }

@@ -4,15 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <io.h>
 #include <memory>
 
 #include "app/Localization.h"
 
 namespace {
-// The most of a file an update can use: the header and the largest DataLength rounded up
-// to whole blocks. Bytes past it are never read, however large the file.
-constexpr std::size_t kMaxFileUsed = kFirmwareDataOffset + kMaxDataLength + (BLOCK_SIZE - 1);
-
 struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }
 };
@@ -36,20 +33,32 @@ std::wstring ImageCheckText(ImageCheck check) {
     return L"";
 }
 
+namespace {
+// Checks a header against the data bytes the file holds behind it; on success *used is
+// how many of them an update sends: DataLength rounded up to whole blocks, as far as the
+// file goes.
+ImageCheck CheckHeader(const FirmwareHeader& header, std::size_t held, std::size_t* used) {
+    if (header.DataLength == 0)
+        return ImageCheck::NoData;
+    if (header.DataLength > kMaxDataLength)
+        return ImageCheck::TooLarge;
+    if (held < header.DataLength)
+        return ImageCheck::MissingData;
+    const std::size_t blocks = (header.DataLength + BLOCK_SIZE - 1) / BLOCK_SIZE;
+    *used = std::min<std::size_t>(held, blocks * BLOCK_SIZE);
+    return ImageCheck::Ok;
+}
+} // namespace
+
 ImageCheck ParseFirmwareImage(const std::uint8_t* bytes, std::size_t size, FirmwareImage* image) {
     if (size < sizeof(FirmwareHeader))
         return ImageCheck::TooShort;
     FirmwareHeader header;
     std::memcpy(&header, bytes, sizeof(header));
-    if (header.DataLength == 0)
-        return ImageCheck::NoData;
-    if (header.DataLength > kMaxDataLength)
-        return ImageCheck::TooLarge;
-    const std::size_t held = size - sizeof(header);
-    if (held < header.DataLength)
-        return ImageCheck::MissingData;
-    const std::size_t blocks = (header.DataLength + BLOCK_SIZE - 1) / BLOCK_SIZE;
-    const std::size_t used = std::min<std::size_t>(held, blocks * BLOCK_SIZE);
+    std::size_t used = 0;
+    const ImageCheck check = CheckHeader(header, size - sizeof(header), &used);
+    if (check != ImageCheck::Ok)
+        return check;
     image->Header = header;
     image->Data.assign(bytes + sizeof(header), bytes + sizeof(header) + used);
     return ImageCheck::Ok;
@@ -60,21 +69,33 @@ ImageCheck LoadFirmwareImage(const std::wstring& path, FirmwareImage* image,
     std::unique_ptr<FILE, FileCloser> file(_wfopen(path.c_str(), L"rb"));
     if (!file)
         return ImageCheck::Unreadable;
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[64 * 1024];
-    while (bytes.size() < kMaxFileUsed) {
-        const std::size_t want = std::min(sizeof(chunk), kMaxFileUsed - bytes.size());
-        const std::size_t got = fread(chunk, 1, want, file.get());
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        if (got < want) {
-            if (ferror(file.get()))
-                return ImageCheck::Unreadable;
-            break;
-        }
-    }
-    if (header && bytes.size() >= sizeof(FirmwareHeader))
-        std::memcpy(header, bytes.data(), sizeof(FirmwareHeader));
-    return ParseFirmwareImage(bytes.data(), bytes.size(), image);
+    FirmwareHeader stored;
+    const std::size_t got = fread(&stored, 1, sizeof(stored), file.get());
+    if (got < sizeof(stored))
+        return ferror(file.get()) ? ImageCheck::Unreadable : ImageCheck::TooShort;
+    if (header)
+        *header = stored;
+    std::size_t used = 0;
+    if (stored.DataLength == 0 || stored.DataLength > kMaxDataLength)
+        return CheckHeader(stored, 0, &used); // refused before any data is read
+    // The data goes straight into the image's one buffer, sized from the header and the
+    // file's length: no other copy of the image is held, however large.
+    const std::size_t rounded =
+        (std::size_t{stored.DataLength} + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
+    const long long length = _filelengthi64(_fileno(file.get()));
+    const long long behindHeader = length - static_cast<long long>(sizeof(stored));
+    std::vector<std::uint8_t> data(
+        length < 0 ? rounded : std::min<std::size_t>(rounded, std::max(behindHeader, 0LL)));
+    const std::size_t held = fread(data.data(), 1, data.size(), file.get());
+    if (held < data.size() && ferror(file.get()))
+        return ImageCheck::Unreadable;
+    const ImageCheck check = CheckHeader(stored, held, &used);
+    if (check != ImageCheck::Ok)
+        return check;
+    data.resize(used);
+    image->Header = stored;
+    image->Data = std::move(data);
+    return ImageCheck::Ok;
 }
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -16,6 +18,7 @@ namespace {
 
 constexpr std::uint32_t kVersionWord = 0x00000088;
 constexpr int kPromptOk = 124;
+constexpr int kWarmUpdates = 3; // before resources are compared
 
 double CounterSeconds(std::int64_t counts) {
     static const double frequency = [] {
@@ -136,6 +139,34 @@ struct BenchWindow {
     kxtest::MainWindowHarness Harness;
 };
 
+// Writes an image of dataBytes bytes of data a piece at a time, so that making it adds
+// nothing to the process's peak working set; returns the data's SimDigest (0 on failure).
+std::uint64_t WriteImageInPieces(const std::wstring& path, std::uint32_t dataBytes) {
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (!file)
+        return 0;
+    std::uint8_t header[28] = {};
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<std::uint8_t>(kVersionWord >> (8 * i));
+        header[8 + i] = static_cast<std::uint8_t>(dataBytes >> (8 * i));
+    }
+    bool written = fwrite(header, 1, sizeof(header), file) == sizeof(header);
+    std::uint64_t digest = SimDigestStart;
+    std::uint8_t piece[4096];
+    std::uint32_t x = 2654435761u;
+    for (std::uint32_t done = 0; written && done < dataBytes;) {
+        const std::uint32_t n = std::min<std::uint32_t>(sizeof(piece), dataBytes - done);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            x = x * 1664525u + 1013904223u;
+            piece[i] = static_cast<std::uint8_t>(x >> 24);
+        }
+        digest = SimDigest(piece, n, digest);
+        written = fwrite(piece, 1, n, file) == n;
+        done += n;
+    }
+    return fclose(file) == 0 && written ? digest : 0;
+}
+
 double Percentile(std::vector<double> values, double p) {
     if (values.empty())
         return 0;
@@ -148,9 +179,11 @@ double Percentile(std::vector<double> values, double p) {
 
 bool RunTransfer(const TransferSettings& settings) {
     const std::wstring path = kxtest::TempPath(L"bench.dat");
-    const std::vector<std::uint8_t> file =
-        kxtest::WriteImage(path, kVersionWord, settings.DataBytes, settings.DataBytes);
-    const std::uint64_t digest = SimDigest(file.data() + 28, file.size() - 28);
+    const std::uint64_t digest = WriteImageInPieces(path, settings.DataBytes);
+    if (!digest) {
+        fprintf(stderr, "bench: cannot write the image\n");
+        return false;
+    }
 
     BenchWindow bench(path);
     bench.Harness.sim.SetUsbFrames(settings.UsbFrames);
@@ -161,6 +194,10 @@ bool RunTransfer(const TransferSettings& settings) {
     bench.Harness.sim.RecordTransferTimes(true);
     const DWORD timeoutMs = 60000 + settings.DataBytes / 8; // 32 bytes in 4 ms, and a minute
     const bool success = bench.Update(timeoutMs);
+    // The peak before the bench copies its records.
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
     const std::vector<PromptTimes> prompts = bench.Dialog->Prompts();
     const SimTransferTimes times = bench.Harness.sim.TransferTimes();
     const SimUpdateResult result = bench.Harness.sim.LastUpdate();
@@ -187,9 +224,6 @@ bool RunTransfer(const TransferSettings& settings) {
     // From the first request's read to the last block's write: 2 frames a block at best.
     const double span = CounterSeconds(times.BlocksWritten.back() - times.RequestsRead.front());
 
-    PROCESS_MEMORY_COUNTERS memory{};
-    memory.cb = sizeof(memory);
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
     printf("transfer size=%u frames=%d blocks=%zu seconds=%.3f blocks_per_s=%.0f "
            "turn_p50=%.0f turn_p99=%.0f turn_max=%.0f receiver_us=%.1f cpu_us=%.1f "
            "tool_cpu_us=%.1f ratio=%.3f peak_ws_kib=%zu\n",
@@ -219,14 +253,18 @@ bool RunGrowth(int updates) {
         seconds.push_back(CounterSeconds(CounterNow() - started));
         return true;
     };
-    // The platform fills caches of its own during the first update (device contexts,
-    // fonts, a lock's event): counted apart, as "start" and "warm".
+    // The platform fills caches of its own during the first updates (device contexts,
+    // fonts, the event a lock makes when it is first contended): counted apart, as
+    // "start" and "warm".
     const kxtest::ProcessCounts start = kxtest::CountProcessResources();
-    if (!update()) {
-        fprintf(stderr, "bench: the first update did not succeed\n");
-        return false;
+    for (int i = 0; i < kWarmUpdates; ++i) {
+        if (!update()) {
+            fprintf(stderr, "bench: a first update did not succeed\n");
+            return false;
+        }
     }
     const kxtest::ProcessCounts warm = kxtest::CountProcessResources();
+    const std::map<std::uintptr_t, std::wstring> warmHandles = kxtest::HandleKinds();
     for (int i = 0; i < updates; ++i) {
         if (!update()) {
             fprintf(stderr, "bench: update %d of %d did not succeed\n", i + 1, updates);
@@ -234,7 +272,8 @@ bool RunGrowth(int updates) {
         }
     }
     const kxtest::ProcessCounts after = kxtest::CountProcessResources();
-    printf("growth updates=%d seconds_p50=%.3f", updates, Percentile(seconds, 0.5));
+    printf("growth updates=%d warm_updates=%d seconds_p50=%.3f", updates, kWarmUpdates,
+           Percentile(seconds, 0.5));
     const struct {
         const char* name;
         DWORD kxtest::ProcessCounts::*count;
@@ -245,6 +284,11 @@ bool RunGrowth(int updates) {
     for (const auto& kind : kinds)
         printf(" %s_start=%lu %s_warm=%lu %s_after=%lu", kind.name, start.*kind.count, kind.name,
                warm.*kind.count, kind.name, after.*kind.count);
-    printf("\n");
+    // What any new kernel handle is, to tell a cache from a leak.
+    std::string added;
+    for (const auto& handle : kxtest::HandleKinds())
+        if (!warmHandles.count(handle.first))
+            added += (added.empty() ? "" : ",") + std::string(handle.second.begin(), handle.second.end());
+    printf(" new_handles=%s\n", added.empty() ? "none" : added.c_str());
     return true;
 }

@@ -22,7 +22,7 @@ struct TransferSettings {
 bool RunTransfer(const TransferSettings& settings);
 
 // Counts the process's handles, GDI objects, USER objects and threads at rest after
-// the start, after a first whole update, and after `updates` more consecutive updates,
+// the start, after three whole updates, and after `updates` more consecutive updates,
 // each answered as a user would; prints them and an update's median time. False when an
 // update failed.
 bool RunGrowth(int updates);

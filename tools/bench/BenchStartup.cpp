@@ -76,6 +76,7 @@ bool ShowsSkin(HWND window, const std::vector<std::uint32_t>& reference) {
 }
 
 struct StartTimes {
+    double WindowShown = -1; // the main window exists and is visible, painted or not
     double FirstPaint = -1;
     double VersionShown = -1;
     std::vector<std::uint32_t> Finally; // the sample points once the start is over
@@ -99,8 +100,11 @@ bool StartOnce(const std::wstring& exe, const std::wstring& arguments, bool vers
     const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
     HWND window = nullptr;
     while (GetTickCount64() < deadline) {
-        if (!window)
+        if (!window) {
             window = MainWindowOf(process.dwProcessId);
+            if (window)
+                times->WindowShown = MillisecondsSince(created);
+        }
         if (window && times->FirstPaint < 0 &&
             (reference.empty() || ShowsSkin(window, reference)))
             times->FirstPaint = MillisecondsSince(created);
@@ -139,18 +143,19 @@ bool MeasureStarts(const std::wstring& exe, const std::wstring& arguments, int r
     StartTimes warm;
     if (!StartOnce(exe, arguments, version, {}, &warm) || warm.Finally.empty())
         return false;
-    std::vector<double> paints, versions;
+    std::vector<double> windows, paints, versions;
     for (int i = 0; i < runs; ++i) {
         StartTimes times;
         if (!StartOnce(exe, arguments, version, warm.Finally, &times))
             return false;
+        windows.push_back(times.WindowShown);
         paints.push_back(times.FirstPaint);
         versions.push_back(times.VersionShown);
     }
     const std::size_t slash = exe.find_last_of(L"\\/");
-    printf("startup exe=%ls runs=%d first_paint_ms=%.0f first_paint_max_ms=%.0f",
-           exe.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str(), runs, Median(paints),
-           *std::max_element(paints.begin(), paints.end()));
+    printf("startup exe=%ls runs=%d window_ms=%.0f first_paint_ms=%.0f first_paint_max_ms=%.0f",
+           exe.substr(slash == std::wstring::npos ? 0 : slash + 1).c_str(), runs, Median(windows),
+           Median(paints), *std::max_element(paints.begin(), paints.end()));
     if (version)
         printf(" version_ms=%.0f", Median(versions));
     printf("\n");
