@@ -216,8 +216,8 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
             overlapped->InternalHigh = 0;
             overlapped->Internal = kStatusPending;
             const std::uint64_t id = m_nNextRead++;
-            m_Reads.push_back({id, handle, overlapped, nullptr, size, GetCurrentThreadId(), false,
-                               true});
+            m_Reads.push_back(
+                {id, handle, overlapped, nullptr, size, GetCurrentThreadId(), false, true});
             if (held && number != m_nHangAtWrite) {
                 std::vector<std::uint8_t> report(bytes, bytes + size);
                 m_Frames.Queue(SimFrameClock::Pipe::Out, [this, id, report] {

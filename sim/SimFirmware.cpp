@@ -45,8 +45,8 @@ namespace {
 // A report whose one frame is a link frame with this sub-code: number, count, then the
 // frame (start byte, type, two length bytes, sub-code).
 bool IsLinkReport(const std::uint8_t* report, std::size_t size, std::uint8_t sub) {
-    return report && size >= 7 && report[1] >= 5 && report[2] == 0x00 &&
-           report[3] == FRAME_LINK && report[6] == sub;
+    return report && size >= 7 && report[1] >= 5 && report[2] == 0x00 && report[3] == FRAME_LINK &&
+           report[6] == sub;
 }
 } // namespace
 

@@ -17,8 +17,8 @@ struct SimUpdateResult {
     bool HeaderReceived = false; // SUB_HEADER arrived
     std::uint32_t VersionWord = 0;
     std::uint32_t DataLength = 0;
-    std::uint32_t DataBytes = 0;     // image data bytes received
-    std::uint32_t Blocks = 0;        // SUB_DATA frames received
+    std::uint32_t DataBytes = 0;               // image data bytes received
+    std::uint32_t Blocks = 0;                  // SUB_DATA frames received
     std::uint64_t DataDigest = SimDigestStart; // SimDigest of the data bytes received
     bool Finished = false;           // SUB_FINISH arrived: the receiver reboots with the image
     std::uint8_t FailureSubCode = 0; // failure sent instead of a data request, 0 for none

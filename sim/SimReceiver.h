@@ -243,6 +243,7 @@ private:
     public:
         explicit OwnTime(const SimReceiver& receiver);
         ~OwnTime();
+
     private:
         const SimReceiver& m_Receiver;
         std::int64_t m_nStart = 0;

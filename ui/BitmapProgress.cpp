@@ -74,7 +74,8 @@ LRESULT CBitmapProgress::OnSetPos(WPARAM wParam, LPARAM) {
     int lower = 0, upper = 0;
     GetRange(lower, upper);
     const int from = GetPos();
-    const int to = std::clamp(static_cast<int>(wParam), std::min(lower, upper), std::max(lower, upper));
+    const int to =
+        std::clamp(static_cast<int>(wParam), std::min(lower, upper), std::max(lower, upper));
     const bool repaintDue = ::GetUpdateRect(m_hWnd, nullptr, FALSE) != FALSE;
     m_bPositionOnly = !repaintDue && TilesAt(to) == TilesAt(from) && (to == 0) == (from == 0);
     const LRESULT previous = Default();

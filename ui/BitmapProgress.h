@@ -2,9 +2,10 @@
 // progress control (range and position through its own messages) whose painting is
 // replaced: a strip of the body colour filled from the left with amber tiles, one per
 // 1/28 of the range, composed off screen (QMemDC) and shown in one copy. No frame is
-// drawn. A new position is painted only when it changes the tiles. The strip is cleared only at position 0 and on the first paint after the
-// owner window has come back to the foreground. The tile is the skin's picture for the
-// bar's display scale (SetDpi), so 28 whole tiles always fit the bar at that scale.
+// drawn. A new position is painted only when it changes the tiles (or leaves or reaches
+// 0). The strip is cleared only at position 0 and on the first paint after the owner
+// window has come back to the foreground. The tile is the skin's picture for the bar's
+// display scale (SetDpi), so 28 whole tiles always fit the bar at that scale.
 #pragma once
 
 #include "framework/Afx.h"
@@ -44,7 +45,7 @@ protected:
 
     BITMAP m_bmTile{};
     CBitmap m_bmpTile;
-    bool m_bFilled = true; // false after a paint while the owner was in the background
+    bool m_bFilled = true;        // false after a paint while the owner was in the background
     bool m_bPositionOnly = false; // a new position that draws nothing new is being set
     IForegroundWindow* m_pOwner = nullptr;
 };

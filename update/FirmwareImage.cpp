@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <io.h>
 #include <memory>
 
 #include "app/Localization.h"
@@ -13,6 +12,21 @@ namespace {
 struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }
 };
+
+// Checks a header against the data bytes the file holds behind it; on success *used is
+// how many of them an update sends: DataLength rounded up to whole blocks, as far as the
+// file goes.
+ImageCheck CheckHeader(const FirmwareHeader& header, std::size_t held, std::size_t* used) {
+    if (header.DataLength == 0)
+        return ImageCheck::NoData;
+    if (header.DataLength > kMaxDataLength)
+        return ImageCheck::TooLarge;
+    if (held < header.DataLength)
+        return ImageCheck::MissingData;
+    const std::size_t blocks = (header.DataLength + BLOCK_SIZE - 1) / BLOCK_SIZE;
+    *used = std::min<std::size_t>(held, blocks * BLOCK_SIZE);
+    return ImageCheck::Ok;
+}
 } // namespace
 
 std::wstring ImageCheckText(ImageCheck check) {
@@ -32,23 +46,6 @@ std::wstring ImageCheckText(ImageCheck check) {
     }
     return L"";
 }
-
-namespace {
-// Checks a header against the data bytes the file holds behind it; on success *used is
-// how many of them an update sends: DataLength rounded up to whole blocks, as far as the
-// file goes.
-ImageCheck CheckHeader(const FirmwareHeader& header, std::size_t held, std::size_t* used) {
-    if (header.DataLength == 0)
-        return ImageCheck::NoData;
-    if (header.DataLength > kMaxDataLength)
-        return ImageCheck::TooLarge;
-    if (held < header.DataLength)
-        return ImageCheck::MissingData;
-    const std::size_t blocks = (header.DataLength + BLOCK_SIZE - 1) / BLOCK_SIZE;
-    *used = std::min<std::size_t>(held, blocks * BLOCK_SIZE);
-    return ImageCheck::Ok;
-}
-} // namespace
 
 ImageCheck ParseFirmwareImage(const std::uint8_t* bytes, std::size_t size, FirmwareImage* image) {
     if (size < sizeof(FirmwareHeader))
@@ -78,17 +75,27 @@ ImageCheck LoadFirmwareImage(const std::wstring& path, FirmwareImage* image,
     std::size_t used = 0;
     if (stored.DataLength == 0 || stored.DataLength > kMaxDataLength)
         return CheckHeader(stored, 0, &used); // refused before any data is read
-    // The data goes straight into the image's one buffer, sized from the header and the
-    // file's length: no other copy of the image is held, however large.
+    // The data goes straight into the image's one buffer, reserved for DataLength rounded
+    // up to whole blocks: no other copy of the image is held, however large, and only
+    // what the file holds is ever touched.
     const std::size_t rounded =
         (std::size_t{stored.DataLength} + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
-    const long long length = _filelengthi64(_fileno(file.get()));
-    const long long behindHeader = length - static_cast<long long>(sizeof(stored));
-    std::vector<std::uint8_t> data(
-        length < 0 ? rounded : std::min<std::size_t>(rounded, std::max(behindHeader, 0LL)));
-    const std::size_t held = fread(data.data(), 1, data.size(), file.get());
-    if (held < data.size() && ferror(file.get()))
-        return ImageCheck::Unreadable;
+    std::vector<std::uint8_t> data;
+    data.reserve(rounded);
+    constexpr std::size_t kPiece = 64 * 1024;
+    while (data.size() < rounded) {
+        const std::size_t at = data.size();
+        const std::size_t want = std::min(kPiece, rounded - at);
+        data.resize(at + want);
+        const std::size_t got = fread(data.data() + at, 1, want, file.get());
+        data.resize(at + got);
+        if (got < want) {
+            if (ferror(file.get()))
+                return ImageCheck::Unreadable;
+            break;
+        }
+    }
+    const std::size_t held = data.size();
     const ImageCheck check = CheckHeader(stored, held, &used);
     if (check != ImageCheck::Ok)
         return check;

@@ -92,8 +92,7 @@ private:
 // little more than the tool itself.
 struct BenchWindow {
     explicit BenchWindow(const std::wstring& image)
-        : PromptShown(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-          Harness([this, image] {
+        : PromptShown(CreateEventW(nullptr, FALSE, FALSE, nullptr)), Harness([this, image] {
               auto dialog = std::make_unique<CBenchDlg>(image, PromptShown);
               Dialog = dialog.get();
               return dialog;
@@ -106,9 +105,7 @@ struct BenchWindow {
             Harness.Close();
         CloseHandle(PromptShown);
     }
-    bool Start() {
-        return Harness.Start() && AtRest(10000);
-    }
+    bool Start() { return Harness.Start() && AtRest(10000); }
     // The receiver present and settled, its version shown, and no worker running.
     bool AtRest(DWORD timeoutMs) {
         return kxtest::WaitFor(
@@ -171,7 +168,8 @@ double Percentile(std::vector<double> values, double p) {
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
-    const std::size_t i = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    const std::size_t i =
+        static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
     return values[std::min(i, values.size() - 1)];
 }
 
@@ -288,7 +286,8 @@ bool RunGrowth(int updates) {
     std::string added;
     for (const auto& handle : kxtest::HandleKinds())
         if (!warmHandles.count(handle.first))
-            added += (added.empty() ? "" : ",") + std::string(handle.second.begin(), handle.second.end());
+            added += (added.empty() ? "" : ",") +
+                     std::string(handle.second.begin(), handle.second.end());
     printf(" new_handles=%s\n", added.empty() ? "none" : added.c_str());
     return true;
 }

@@ -105,8 +105,7 @@ bool StartOnce(const std::wstring& exe, const std::wstring& arguments, bool vers
             if (window)
                 times->WindowShown = MillisecondsSince(created);
         }
-        if (window && times->FirstPaint < 0 &&
-            (reference.empty() || ShowsSkin(window, reference)))
+        if (window && times->FirstPaint < 0 && (reference.empty() || ShowsSkin(window, reference)))
             times->FirstPaint = MillisecondsSince(created);
         if (window && version && times->VersionShown < 0 &&
             !kxtest::WindowText(GetDlgItem(window, IDC_VERSION)).empty())
@@ -137,8 +136,7 @@ double Median(std::vector<double> values) {
 } // namespace
 
 namespace {
-bool MeasureStarts(const std::wstring& exe, const std::wstring& arguments, int runs,
-                   bool version) {
+bool MeasureStarts(const std::wstring& exe, const std::wstring& arguments, int runs, bool version) {
     // The first start warms Wine up and shows what the window looks like once started.
     StartTimes warm;
     if (!StartOnce(exe, arguments, version, {}, &warm) || warm.Finally.empty())
@@ -187,9 +185,9 @@ int RunProbe() {
     windowClass.lpszClassName = L"KestrixBenchProbe";
     RegisterClassW(&windowClass);
     // The size of the tool's window, with a child of the id the bench looks for.
-    const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"probe",
-                                        WS_POPUP | WS_VISIBLE, 100, 100, 420, 300, nullptr,
-                                        nullptr, windowClass.hInstance, nullptr);
+    const HWND window =
+        CreateWindowExW(0, windowClass.lpszClassName, L"probe", WS_POPUP | WS_VISIBLE, 100, 100,
+                        420, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
     CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 1, 1, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_BACKGROUND)),
                     windowClass.hInstance, nullptr);
