@@ -15,8 +15,9 @@
 // at most one report a frame. A task given to a pipe runs at the start of a frame after
 // the one it was given in, and after the task queued ahead of it; tasks run on the
 // clock's own thread with no lock of the clock held. The thread sleeps while no task is
-// waiting, and between frames it sleeps most of the frame and spins the rest, so frame
-// starts are kept to a few microseconds under Wine as on Windows.
+// waiting, and between frames it sleeps most of the frame and spins the rest, so frames
+// start within microseconds of their time. A frame the thread wakes late for still runs
+// what was due in it.
 class SimFrameClock {
 public:
     enum class Pipe { In, Out };
