@@ -6,12 +6,6 @@ constexpr std::int64_t kFramesPerSecond = 1000;
 // The part of a wait spun rather than slept: more than the system's wake-up delay.
 constexpr std::int64_t kSpinMicroseconds = 250;
 
-std::int64_t CounterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
 // A sleep finer than a millisecond: the native delay, counted in 100 ns units.
 using NtDelayExecutionFn = LONG(NTAPI*)(BOOLEAN alertable, PLARGE_INTEGER interval);
 NtDelayExecutionFn NativeDelay() {
@@ -20,13 +14,30 @@ NtDelayExecutionFn NativeDelay() {
     return fn;
 }
 
+std::int64_t CounterFrequency() {
+    static const std::int64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    return frequency;
+}
+
 } // namespace
 
+std::int64_t SimCounterNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double SimCounterSeconds(std::int64_t counts) {
+    return static_cast<double>(counts) / static_cast<double>(CounterFrequency());
+}
+
 SimFrameClock::SimFrameClock() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    m_nPerFrame = frequency.QuadPart / kFramesPerSecond;
-    m_nEpoch = CounterNow();
+    m_nPerFrame = CounterFrequency() / kFramesPerSecond;
+    m_nEpoch = SimCounterNow();
     m_Thread = std::thread([this] { Run(); });
 }
 
@@ -43,7 +54,7 @@ void SimFrameClock::Queue(Pipe pipe, std::function<void()> task) {
 }
 
 std::uint64_t SimFrameClock::FrameNow() const {
-    return static_cast<std::uint64_t>((CounterNow() - m_nEpoch) / m_nPerFrame);
+    return static_cast<std::uint64_t>((SimCounterNow() - m_nEpoch) / m_nPerFrame);
 }
 
 bool SimFrameClock::Idle() const {
@@ -69,13 +80,13 @@ std::int64_t SimFrameClock::FrameStart(std::uint64_t frame) const {
 
 void SimFrameClock::SleepUntil(std::int64_t counter) const {
     const std::int64_t spin = m_nPerFrame * kSpinMicroseconds / 1000;
-    const std::int64_t left = counter - CounterNow();
+    const std::int64_t left = counter - SimCounterNow();
     if (left > spin && NativeDelay()) {
         LARGE_INTEGER interval;
         interval.QuadPart = -(left - spin) * 10000 / m_nPerFrame; // relative, in 100 ns
         NativeDelay()(FALSE, &interval);
     }
-    while (CounterNow() < counter)
+    while (SimCounterNow() < counter)
         YieldProcessor();
 }
 

@@ -10,6 +10,11 @@
 #include <mutex>
 #include <thread>
 
+// The performance counter now, and a span of it in seconds: the clock of the simulated
+// receiver's timings and of what measures them.
+std::int64_t SimCounterNow();
+double SimCounterSeconds(std::int64_t counts);
+
 // SimFrameClock carries the receiver's interrupt transfers as a full-speed bus does:
 // time is cut into 1 ms frames counted from the clock's start, and each direction moves
 // at most one report a frame. A task given to a pipe runs at the start of a frame after

@@ -217,35 +217,27 @@ SimTransferTimes SimReceiver::TransferTimes() const {
     return times;
 }
 
-namespace {
-std::int64_t CounterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-} // namespace
-
 void SimReceiver::NoteRequestReadLocked(const std::uint8_t* report, std::size_t size) {
     if (m_bTiming && SimFirmware::IsDataRequestReport(report, size)) {
-        m_Times.RequestsRead.push_back(CounterNow());
+        m_Times.RequestsRead.push_back(SimCounterNow());
     }
 }
 
 void SimReceiver::NoteBlockWrittenLocked(const std::uint8_t* report, std::size_t size) {
     if (m_bTiming && SimFirmware::IsDataBlockReport(report, size)) {
-        m_Times.BlocksWritten.push_back(CounterNow());
+        m_Times.BlocksWritten.push_back(SimCounterNow());
     }
 }
 
 SimReceiver::OwnTime::OwnTime(const SimReceiver& receiver) : m_Receiver(receiver) {
     if (m_Receiver.m_bTiming) {
-        m_nStart = CounterNow();
+        m_nStart = SimCounterNow();
     }
 }
 
 SimReceiver::OwnTime::~OwnTime() {
     if (m_nStart) {
-        m_Receiver.m_nOwnCounts += CounterNow() - m_nStart;
+        m_Receiver.m_nOwnCounts += SimCounterNow() - m_nStart;
     }
 }
 

@@ -20,21 +20,6 @@ constexpr std::uint32_t kVersionWord = 0x00000088;
 constexpr int kPromptOk = 124;
 constexpr int kWarmUpdates = 3; // before resources are compared
 
-double CounterSeconds(std::int64_t counts) {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    return static_cast<double>(counts) / frequency;
-}
-
-std::int64_t CounterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
 // The process's CPU time so far, user and kernel, in seconds.
 double ProcessCpuSeconds() {
     FILETIME created, exited, kernel, user;
@@ -66,11 +51,11 @@ public:
     }
     int ShowPrompt(std::wstring text, int style) override {
         PromptTimes times;
-        times.Shown = CounterNow();
+        times.Shown = SimCounterNow();
         times.CpuShown = ProcessCpuSeconds();
         SetEvent(m_hPromptShown);
         const int answer = CUpdateDlg::ShowPrompt(std::move(text), style);
-        times.Answered = CounterNow();
+        times.Answered = SimCounterNow();
         times.CpuAnswered = ProcessCpuSeconds();
         std::lock_guard<std::mutex> lock(m_Lock);
         m_Prompts.push_back(times);
@@ -213,14 +198,15 @@ bool RunTransfer(const TransferSettings& settings) {
     std::vector<double> turnaround;
     turnaround.reserve(blocks);
     for (std::size_t i = 0; i < blocks; ++i)
-        turnaround.push_back(CounterSeconds(times.BlocksWritten[i] - times.RequestsRead[i]) * 1e6);
+        turnaround.push_back(SimCounterSeconds(times.BlocksWritten[i] - times.RequestsRead[i]) *
+                             1e6);
     // The transfer: from the confirmation's answer to the success prompt.
-    const double seconds = CounterSeconds(prompts[1].Shown - prompts[0].Answered);
+    const double seconds = SimCounterSeconds(prompts[1].Shown - prompts[0].Answered);
     const double cpu = prompts[1].CpuShown - prompts[0].CpuAnswered;
-    const double receiver = CounterSeconds(times.ReceiverCounts);
+    const double receiver = SimCounterSeconds(times.ReceiverCounts);
     const double perBlock = 1e6 / static_cast<double>(blocks);
     // From the first request's read to the last block's write: 2 frames a block at best.
-    const double span = CounterSeconds(times.BlocksWritten.back() - times.RequestsRead.front());
+    const double span = SimCounterSeconds(times.BlocksWritten.back() - times.RequestsRead.front());
 
     printf("transfer size=%u frames=%d blocks=%zu seconds=%.3f blocks_per_s=%.0f "
            "turn_p50=%.0f turn_p99=%.0f turn_max=%.0f receiver_us=%.1f cpu_us=%.1f "
@@ -243,12 +229,12 @@ bool RunGrowth(int updates) {
     }
     std::vector<double> seconds;
     auto update = [&] {
-        const std::int64_t started = CounterNow();
+        const std::int64_t started = SimCounterNow();
         // Each update ends with the receiver back, showing its new version, and the tool
         // at rest again.
         if (!bench.Update(30000) || !bench.AtRest(10000))
             return false;
-        seconds.push_back(CounterSeconds(CounterNow() - started));
+        seconds.push_back(SimCounterSeconds(SimCounterNow() - started));
         return true;
     };
     // The platform fills caches of its own during the first updates (device contexts,
