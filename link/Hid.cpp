@@ -276,7 +276,10 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
     DeviceApi& api = file->File.Api();
     const HANDLE handle = file->File.Get();
     OVERLAPPED overlapped{};
-    overlapped.hEvent = file->WriteEvent.Get(); // the write resets it as it starts
+    overlapped.hEvent = file->WriteEvent.Get();
+    // Reset here as well as by the write: a signal left from an earlier request must
+    // never end the wait for this one.
+    ::ResetEvent(overlapped.hEvent);
     if (!api.WriteFile(handle, g_TxReportBuffer, static_cast<DWORD>(length), nullptr,
                        &overlapped)) {
         const DWORD error = GetLastError();
@@ -324,7 +327,10 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
     const HANDLE event = file->ReadEvent.Get();
     std::uint8_t report[REPORT_LENGTH_MODE2 + 1] = {};
     OVERLAPPED overlapped{};
-    overlapped.hEvent = event; // the read resets it as it starts
+    overlapped.hEvent = event;
+    // Reset here as well as by the read: a stale signal would make the wait below return
+    // at once and the wait for the result block until a report came.
+    ::ResetEvent(event);
     if (!api.ReadFile(handle, report, length, nullptr, &overlapped)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
