@@ -20,13 +20,14 @@ constexpr DWORD kOpenReadTimeoutMs = 200;
 // A report the device has not taken within this time is cancelled and counts as not
 // written: a receiver that stops taking reports must not hold the tool up.
 constexpr DWORD kWriteTimeoutMs = 1000;
+// How long a cancelled request is waited for before it is given up.
+constexpr DWORD kCancelGraceMs = 500;
 // An interface whose detail query keeps failing is given up after this many attempts,
 // each with a buffer sized for it, and the search moves on to the next interface.
 constexpr int kDetailAttempts = 3;
 constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// Every output report is built here; writers take turns through g_TxReportLock.
-std::uint8_t g_TxReportBuffer[128];
+// Writers take turns, so one output report is built and sent at a time.
 std::mutex g_TxReportLock;
 
 int ReportLength(unsigned mode) {
@@ -74,6 +75,23 @@ private:
 
 } // namespace
 
+// What the system holds on to while an overlapped request is in flight: its OVERLAPPED,
+// its event and its report. Made once per file and direction rather than for every
+// report: writes take turns, and one worker reads at a time.
+struct CHid::Request {
+    OVERLAPPED Overlapped{};
+    UniqueKernelHandle Event{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::uint8_t Report[REPORT_LENGTH_MODE2 + 1] = {};
+
+    // Starts a request: a signal left from an earlier one must never end its wait.
+    OVERLAPPED* Begin() {
+        Overlapped = OVERLAPPED{};
+        Overlapped.hEvent = Event.Get();
+        ::ResetEvent(Overlapped.hEvent);
+        return &Overlapped;
+    }
+};
+
 // A device file shared by the CHid that holds it and any read or write using it, so a
 // file replaced by OpenDevice closes only when the last user is done with it. Retired
 // marks a file that has been replaced: a read that finds it set cancels itself.
@@ -81,11 +99,23 @@ struct CHid::DeviceFile {
     explicit DeviceFile(UniqueDeviceHandle handle) : File(std::move(handle)) {}
     UniqueDeviceHandle File;
     std::atomic<bool> Retired{false};
-    // The events of the overlapped write and read in flight on this file, made once
-    // rather than for every report: writes take turns, and one worker reads at a time.
-    UniqueKernelHandle WriteEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    UniqueKernelHandle ReadEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::unique_ptr<Request> Write = std::make_unique<Request>();
+    std::unique_ptr<Request> Read = std::make_unique<Request>();
 };
+
+namespace {
+// Waits for a request that has been cancelled to end, for a while. One that the driver
+// never ends is given up: its OVERLAPPED, event and report stay allocated for the
+// process's life, since the system may still write to them, and the file gets new ones
+// for its next request. False when it was given up.
+bool AwaitCancelled(std::unique_ptr<CHid::Request>& request) {
+    if (::WaitForSingleObject(request->Event.Get(), kCancelGraceMs) == WAIT_OBJECT_0)
+        return true;
+    request.release(); // deliberately never freed
+    request = std::make_unique<CHid::Request>();
+    return false;
+}
+} // namespace
 
 CHid::CHid() = default;
 
@@ -245,13 +275,6 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
     const int length = ReportLength(mode);
     const std::uint8_t first = mode == 2 ? REPORT_ID_MODE2 : mode == 1 ? REPORT_ID_MODE1 : count;
 
-    std::memset(g_TxReportBuffer, 0, static_cast<size_t>(length));
-    g_TxReportBuffer[0] = first;
-    const size_t copied = std::min<size_t>(count, sizeof(g_TxReportBuffer) - 1);
-    if (data && copied) {
-        std::memcpy(g_TxReportBuffer + 1, data, copied);
-    }
-
     std::shared_ptr<DeviceFile> file;
     {
         std::lock_guard<std::mutex> lock(m_Lock);
@@ -267,33 +290,40 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
         m_nLastWriteError = ERROR_DEVICE_NOT_CONNECTED;
         return 0;
     }
-    if (!file->WriteEvent.Valid()) {
+    Request& request = *file->Write;
+    if (!request.Event.Valid()) {
         m_nLastWriteError = ERROR_NOT_ENOUGH_MEMORY;
         return 0;
     }
+    std::uint8_t* report = request.Report;
+    std::memset(report, 0, sizeof(request.Report));
+    report[0] = first;
+    const size_t copied = std::min<size_t>(count, static_cast<size_t>(length) - 1);
+    if (data && copied) {
+        std::memcpy(report + 1, data, copied);
+    }
     // Overlapped, with a time-out: a write the device never completes is cancelled, and
-    // waited for, before the report buffer may be used again.
+    // waited for (within a bound) before its report may be used again.
     DeviceApi& api = file->File.Api();
     const HANDLE handle = file->File.Get();
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = file->WriteEvent.Get();
-    // Reset here as well as by the write: a signal left from an earlier request must
-    // never end the wait for this one.
-    ::ResetEvent(overlapped.hEvent);
-    if (!api.WriteFile(handle, g_TxReportBuffer, static_cast<DWORD>(length), nullptr,
-                       &overlapped)) {
+    OVERLAPPED* overlapped = request.Begin();
+    if (!api.WriteFile(handle, report, static_cast<DWORD>(length), nullptr, overlapped)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             NoteWriteFailure(error);
             return 0;
         }
     }
-    const DWORD wait = WaitForSingleObject(overlapped.hEvent, kWriteTimeoutMs);
+    const DWORD wait = WaitForSingleObject(overlapped->hEvent, kWriteTimeoutMs);
     if (wait != WAIT_OBJECT_0) {
-        api.CancelIoEx(handle, &overlapped);
+        api.CancelIoEx(handle, overlapped);
+        if (!AwaitCancelled(file->Write)) {
+            NoteWriteFailure(ERROR_TIMEOUT);
+            return 0;
+        }
     }
     DWORD written = 0;
-    if (!api.GetOverlappedResult(handle, &overlapped, &written, TRUE)) {
+    if (!api.GetOverlappedResult(handle, overlapped, &written, FALSE)) {
         const DWORD error = GetLastError();
         NoteWriteFailure(wait == WAIT_TIMEOUT && error == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT
                                                                                   : error);
@@ -318,20 +348,17 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
     const DWORD timeout = m_nReadTimeout.load();
     // A read that cannot start brings nothing, but still takes the time-out to come back,
     // so a caller that reads in a loop keeps its pace.
-    if (length == 0 || !file->ReadEvent.Valid()) {
+    if (length == 0 || !file->Read->Event.Valid()) {
         ::Sleep(timeout);
         return HID_READ_FAILED;
     }
     DeviceApi& api = file->File.Api();
     const HANDLE handle = file->File.Get();
-    const HANDLE event = file->ReadEvent.Get();
-    std::uint8_t report[REPORT_LENGTH_MODE2 + 1] = {};
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event;
-    // Reset here as well as by the read: a stale signal would make the wait below return
-    // at once and the wait for the result block until a report came.
-    ::ResetEvent(event);
-    if (!api.ReadFile(handle, report, length, nullptr, &overlapped)) {
+    Request& request = *file->Read;
+    std::uint8_t* report = request.Report;
+    OVERLAPPED* overlapped = request.Begin();
+    const HANDLE event = overlapped->hEvent;
+    if (!api.ReadFile(handle, report, length, nullptr, overlapped)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
             NoteFailure(error);
@@ -346,14 +373,17 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
     const DWORD wait = WaitForSingleObject(event, timeout);
     if (wait != WAIT_OBJECT_0) {
         api.CancelIo(handle);
+        // Whether it completed or was cancelled, the read must have ended before its
+        // report and event serve the next one.
+        if (!AwaitCancelled(file->Read)) {
+            return HID_READ_FAILED;
+        }
     }
-    // Whether it completed or was cancelled, the read has ended once this returns; only
-    // then may the report buffer go away and the event serve the next read.
     DWORD transferred = 0;
-    if (api.GetOverlappedResult(handle, &overlapped, &transferred, TRUE)) {
+    if (api.GetOverlappedResult(handle, overlapped, &transferred, FALSE)) {
         // A report that arrived just as the time-out ran out is delivered, not dropped.
         if (dest && count) {
-            std::memcpy(dest, report + 1, std::min<size_t>(count, sizeof(report) - 1));
+            std::memcpy(dest, report + 1, std::min<size_t>(count, sizeof(request.Report) - 1));
         }
         return HID_READ_OK;
     }

@@ -97,6 +97,9 @@ public:
     // 1 when the latest FindDevice matched a table row, else 0.
     std::atomic<int> m_bFound{0};
 
+    // One overlapped request's own memory (Hid.cpp).
+    struct Request;
+
 private:
     struct DeviceFile;
 

@@ -1,5 +1,7 @@
 #include "ui/PromptDlg.h"
 
+#include <algorithm>
+
 #include "app/Localization.h"
 #include "res/resource.h"
 #include "ui/SkinPictures.h"
@@ -14,6 +16,31 @@ constexpr RECT kOkAlone{214, 90, 284, 112};
 // template's dialog units wider than the prompt.
 constexpr RECT kText{15, 24, 285, 74};
 constexpr int kBackgroundId = -1; // the background picture has no id of its own
+
+// Where a prompt over `over` goes: its left + 60 and top + 125 skin pixels, from where the
+// window stands when it is not minimised (a minimised window's own rectangle lies far off
+// the screen), moved into its monitor's work area wherever it would not lie wholly on it.
+POINT PromptPlace(HWND over, const CSkinScale& scale) {
+    RECT rc{};
+    ::GetWindowRect(over, &rc);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    if (::IsIconic(over) && ::GetWindowPlacement(over, &placement)) {
+        rc = placement.rcNormalPosition; // in work-area coordinates
+        if (::GetMonitorInfoW(::MonitorFromRect(&rc, MONITOR_DEFAULTTONEAREST), &monitor))
+            ::OffsetRect(&rc, monitor.rcWork.left - monitor.rcMonitor.left,
+                         monitor.rcWork.top - monitor.rcMonitor.top);
+    }
+    POINT at{rc.left + scale.Px(60), rc.top + scale.Px(125)};
+    if (::GetMonitorInfoW(::MonitorFromRect(&rc, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        at.x = std::max(work.left, std::min<LONG>(at.x, work.right - scale.Px(CPromptDlg::kWidth)));
+        at.y = std::max(work.top, std::min<LONG>(at.y, work.bottom - scale.Px(CPromptDlg::kHeight)));
+    }
+    return at;
+}
 
 // Gives a button its looks for the scale and puts it at its place; creates the button the
 // first time.
@@ -44,15 +71,15 @@ CPromptDlg::~CPromptDlg() {
 }
 
 int CPromptDlg::Show(HWND over, const std::wstring& text, int style) {
-    RECT rc{};
-    ::GetWindowRect(over, &rc);
     const CSkinScale scale(GetWindowDpi(over));
-    CPromptDlg prompt;
-    prompt.SetPosition(rc.left + scale.Px(60), rc.top + scale.Px(125));
+    CPromptDlg prompt(CWnd::FromHandlePermanent(over));
+    const POINT at = PromptPlace(over, scale);
+    prompt.SetPosition(at.x, at.y);
     prompt.SetDpi(scale.Dpi());
     prompt.SetText(text);
     prompt.SetStyle(style);
-    return static_cast<int>(prompt.DoModal());
+    // A prompt that could not open answered nothing: that counts as Cancel, never as OK.
+    return prompt.DoModal() == IDOK ? IDOK : IDCANCEL;
 }
 
 BOOL CPromptDlg::OnInitDialog() {

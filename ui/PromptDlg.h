@@ -35,9 +35,9 @@ public:
     void SetText(const std::wstring& text) { m_strText = text; }
     void SetStyle(int style) { m_nStyle = style; }
 
-    // Shows a prompt at the window's scale with its top-left corner at the window's
-    // left + 60 and top + 125 skin pixels on the screen, runs it modally, and returns its
-    // result.
+    // Shows a prompt owned by the window, at its scale, with its top-left corner at the
+    // window's left + 60 and top + 125 skin pixels (kept wholly on the window's monitor),
+    // runs it modally, and returns IDOK or IDCANCEL (also when it could not open).
     static int Show(HWND over, const std::wstring& text, int style);
 
 protected:

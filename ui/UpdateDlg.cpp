@@ -61,6 +61,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
     ON_MESSAGE(WM_KX_REFRESH_DEVICE, &CUpdateDlg::OnRefreshDeviceState)
     ON_MESSAGE(WM_KX_WORKER_ENDED, &CUpdateDlg::OnWorkerEnded)
+    ON_MESSAGE(WM_KX_UPDATE_ENDED, &CUpdateDlg::OnUpdateEnded)
     ON_BN_CLICKED(IDC_BTN_MINIMIZE, &CUpdateDlg::OnMinimizeButton)
     ON_BN_CLICKED(IDC_BTN_CLOSE, &CUpdateDlg::OnCloseButton)
     ON_BN_CLICKED(IDC_BTN_UPDATE, &CUpdateDlg::OnUpdateButton)
@@ -72,7 +73,7 @@ CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
 }
 
 CUpdateDlg::~CUpdateDlg() {
-    StopWorkers(); // normally done when the window went; never leave one behind
+    TearDown(); // normally done when the window began to close; never leave a worker behind
     m_pBtnClose.reset();
     m_pBtnMinimize.reset();
     m_pBtnUpdate.reset();
@@ -107,6 +108,7 @@ BOOL CUpdateDlg::OnInitDialog() {
     m_Progress.SetOwner(this);
 
     g_nDeviceMode = 0;
+    m_Worker.SetNotify(m_hWnd, WM_KX_WORKER_ENDED);
     m_Hid.m_hNotifyWnd = m_hWnd; // before the first search, which registers it
     SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V" KX_VERSION_SHORT_W);
     g_nListenMarker = kListenMarker;
@@ -209,9 +211,13 @@ void CUpdateDlg::EnableUpdateButton(bool enable) {
         m_pBtnUpdate->EnableWindow(enable);
 }
 
+bool CUpdateDlg::OnWindowThread() const {
+    return ::GetCurrentThreadId() == ::GetWindowThreadProcessId(m_hWnd, nullptr);
+}
+
 void CUpdateDlg::RefreshDeviceState() {
     // The looks belong to the window's thread; a worker asks it to do this.
-    if (::GetCurrentThreadId() != ::GetWindowThreadProcessId(m_hWnd, nullptr)) {
+    if (!OnWindowThread()) {
         SendMessage(WM_KX_REFRESH_DEVICE);
         return;
     }
@@ -274,8 +280,9 @@ void CUpdateDlg::ShowConnectedLook() {
 
 BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
     const UINT event = LOWORD(nEventType);
-    if (event != DBT_DEVNODES_CHANGED && event != DBT_DEVICEARRIVAL &&
-        event != DBT_DEVICEREMOVECOMPLETE)
+    // A window on its way out searches for nothing and starts nothing.
+    if (m_bClosing || (event != DBT_DEVNODES_CHANGED && event != DBT_DEVICEARRIVAL &&
+                       event != DBT_DEVICEREMOVECOMPLETE))
         return TRUE;
     const bool found = m_Hid.FindDevice() != 0;
     const unsigned lastMode = g_nLastDeviceMode;
@@ -316,9 +323,10 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
         break;
     case DBT_DEVICEREMOVECOMPLETE:
         // A worker may not notice itself: with no receiver found, reads and writes no
-        // longer reach the device file at all.
+        // longer reach the device file at all. Whatever it shows for the receiver (the
+        // chooser, the confirmation) is closed.
         if (!found)
-            m_bReceiverRemoved = true;
+            m_Worker.OnReceiverRemoved();
         if (!found && lastMode == 1) {
             EnableUpdateButton(false);
             SetConnected(false);
@@ -401,20 +409,24 @@ void CUpdateDlg::OnClose() {
     // menu): while an image is being sent, each asks the same question first.
     if (m_bAskingToClose)
         return;
-    if (m_pSession && m_pSession->Updating()) {
+    if (!m_bClosing && Sending()) {
         const std::wstring question = L"\n   " + LoadLocalizedString(TXT_ABORT_QUESTION) + L"   \n";
         m_bAskingToClose = true;
         const int answer = ShowPrompt(question, PROMPT_OKCANCEL);
         m_bAskingToClose = false;
-        if (answer == IDCANCEL)
+        if (answer != IDOK)
             return; // the window stays and the update goes on
     }
+    // The worker and whatever it shows go first, while the window still answers them.
+    TearDown();
     Default(); // ends the window's run
 }
 
 LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM) {
-    if (!m_pSession || !m_pSession->Updating())
+    if (m_bClosing || !Sending()) {
+        ReleaseShutdownBlock();
         return TRUE;
+    }
     // Log-off and shut-down wait for the update, and the system says why.
     if (!m_bShutdownBlocked)
         m_bShutdownBlocked = ::ShutdownBlockReasonCreate(
@@ -426,11 +438,26 @@ LRESULT CUpdateDlg::OnEndSession(WPARAM ending, LPARAM) {
     // The system ends the process after this returns: leave now, without waiting for
     // anything that may not come.
     if (ending) {
-        StopWorkers();
-        WriteRecord();
+        TearDown();
         EndDialog(IDCANCEL);
     }
     return 0;
+}
+
+void CUpdateDlg::UpdateEnded() {
+    PostMessage(WM_KX_UPDATE_ENDED);
+}
+
+LRESULT CUpdateDlg::OnUpdateEnded(WPARAM, LPARAM) {
+    ReleaseShutdownBlock();
+    return 0;
+}
+
+void CUpdateDlg::ReleaseShutdownBlock() {
+    if (m_bShutdownBlocked && (m_bClosing || !Sending())) {
+        ::ShutdownBlockReasonDestroy(m_hWnd);
+        m_bShutdownBlocked = false;
+    }
 }
 
 void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
@@ -443,21 +470,22 @@ void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
 }
 
 void CUpdateDlg::OnDestroy() {
-    KillTimer(kModeSwitchTimer);
-    // No worker may reach this window once it has gone, nor any notification.
-    StopWorkers();
-    m_Hid.UnregisterDeviceChange();
-    WriteRecord();
-    if (m_bShutdownBlocked)
-        ::ShutdownBlockReasonDestroy(m_hWnd);
+    // No worker may reach this window once it has gone, nor any notification (done
+    // already when the window was closed rather than ended).
+    TearDown();
     Default();
 }
 
 int CUpdateDlg::ShowPrompt(std::wstring text, int style) {
+    if (OnWindowThread())
+        return CPromptDlg::Show(m_hWnd, text, style);
+    // A worker's prompt: known to the worker, which closes it when it must stop.
+    CLinkWorker::ModalScope scope(m_Worker, m_hWnd);
     return CPromptDlg::Show(m_hWnd, text, style);
 }
 
 bool CUpdateDlg::ChooseImage(std::wstring* path) {
+    CLinkWorker::ModalScope scope(m_Worker, m_hWnd);
     *path = ChooseImageFile(m_hWnd);
     return !path->empty();
 }

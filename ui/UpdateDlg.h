@@ -10,24 +10,23 @@
 // The class is implemented in two files:
 //   ui/UpdateDlg.cpp         the window: construction, skin, looks, device changes, keys,
 //                            closing, prompts and the rest of what a session shows
-//   ui/UpdateDlgWorkers.cpp  the listen and update workers: one at a time, stopped and
-//                            joined before the window goes
+//   ui/UpdateDlgWorkers.cpp  the listen and update workers, one at a time on m_Worker,
+//                            and the teardown that shuts it down once
 //   ui/UpdateDlgHistory.cpp  the update history: a record for every update started
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "framework/Afx.h"
 #include "link/Hid.h"
 #include "ui/BitmapProgress.h"
 #include "ui/ButtonEx.h"
+#include "ui/LinkWorker.h"
 #include "ui/PromptDlg.h"
 #include "ui/SkinScale.h"
 #include "update/SessionView.h"
@@ -52,6 +51,7 @@ public:
     void SetProgress(int percent) override;
     void SetVersionText(const std::wstring& text) override;
     void EnableUpdateButton(bool enable) override;
+    void UpdateEnded() override;
 
     // The window's looks.
     void SetupSkin();
@@ -64,8 +64,8 @@ public:
     // Link workers (one at a time).
     void StartListenThread();
     void StartUpdateThread();
-    bool IsWorkerRunning() const { return m_bWorkerRunning; }
-    bool IsUpdateRunning() const { return m_bUpdateRunning; }
+    bool IsWorkerRunning() const { return m_Worker.Running(); }
+    bool IsUpdateRunning() const { return m_Worker.RunningUpdate(); }
     // The update running now, or the one that ran last, until the next starts (window's
     // thread; null before the first).
     const CUpdateSession* Session() const { return m_pCurrentSession.load(); }
@@ -107,12 +107,20 @@ protected:
     LRESULT OnRefreshDeviceState(WPARAM, LPARAM);
     LRESULT OnQueryEndSession(WPARAM, LPARAM);
     LRESULT OnEndSession(WPARAM ending, LPARAM);
+    LRESULT OnUpdateEnded(WPARAM, LPARAM);
     DECLARE_MESSAGE_MAP()
 
-    // Worker helpers (ui/UpdateDlgWorkers.cpp).
-    void StopWorkers();
-    void LaunchWorker(std::function<void()> body, bool isUpdate);
+    // What is at stake: an image is being sent, from the confirmation until the finish
+    // has been written. Only then do closing and log-off ask or wait.
+    bool Sending() const { return m_pSession && m_pSession->Updating(); }
+    // The reason shown to a log-off goes as soon as nothing is at stake (window's thread).
+    void ReleaseShutdownBlock();
+    bool OnWindowThread() const;
+
+    // Worker helpers (ui/UpdateDlgWorkers.cpp). TearDown runs once, when the window begins
+    // to close (or the session ends): it stops and waits for the worker, within a bound.
     LRESULT OnWorkerEnded(WPARAM, LPARAM);
+    void TearDown();
     // A worker talks to the receiver now: the window's thread must not.
     bool ReceiverBusy() const { return IsWorkerRunning(); }
 
@@ -159,17 +167,15 @@ protected:
     std::atomic<const CUpdateSession*> m_pCurrentSession{nullptr}; // m_pSession, for any thread
     CVersionListener m_VersionListener{*this};
     std::atomic<DWORD> m_nReplyDeadlineMs{CUpdateSession::kReplyDeadlineMs};
-    std::thread m_Worker;
-    std::atomic<bool> m_bWorkerRunning{false};
-    std::atomic<bool> m_bUpdateRunning{false}; // the running worker is the update worker
-    std::atomic<bool> m_bStopWorker{false};
-    std::atomic<bool> m_bReceiverRemoved{false};
-    std::atomic<DWORD> m_nWorkerThreadId{0};
     // A receiver arrived, or asks to switch modes, while a worker ran: searched for again
     // once the worker has ended (window's thread).
     bool m_bSearchPending = false;
+    bool m_bClosing = false; // the window has begun to close (window's thread)
+    // Last, so it goes first: no worker outlives what it uses.
+    CLinkWorker m_Worker;
 };
 
 // Private window messages.
 constexpr UINT WM_KX_REFRESH_DEVICE = WM_APP + 1; // RefreshDeviceState on the window's thread
 constexpr UINT WM_KX_WORKER_ENDED = WM_APP + 3;   // a link worker has ended
+constexpr UINT WM_KX_UPDATE_ENDED = WM_APP + 4;   // the image is no longer being sent

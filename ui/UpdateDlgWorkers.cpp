@@ -1,27 +1,39 @@
 // The main window's link workers: the listen worker that asks a mode-1 receiver for its
-// version, and the update worker that runs an update session. One worker talks to the
-// receiver at a time; the window stops and joins it before it goes.
+// version, and the update worker that runs an update session, one at a time on m_Worker;
+// and the window's teardown, which shuts that worker down once, within a bound.
 #include "ui/UpdateDlg.h"
 
 #include "link/Frames.h"
 
+namespace {
+// How long a listen worker is given to let go of the receiver for an update, and a worker
+// to end when the window goes: its reads and writes end within their time-outs, and the
+// windows it shows are closed for it.
+constexpr DWORD kStopMs = 4000;
+} // namespace
+
 void CUpdateDlg::StartListenThread() {
     g_nListenMarker = kListenMarker;
-    if (IsWorkerRunning())
+    if (m_bClosing || IsWorkerRunning())
         return; // one worker talks to the receiver at a time
     if (!m_Hid.OpenDevice())
         return;
-    LaunchWorker(
-        [this] { ListenThread(m_Hid, m_VersionListener, m_bStopWorker, m_bReceiverRemoved); },
+    m_Worker.Start(
+        [this]() -> LPARAM {
+            ListenThread(m_Hid, m_VersionListener, m_Worker.StopRequested(),
+                         m_Worker.ReceiverRemoved());
+            return g_nListenMarker != kListenMarker; // the receiver has told its version
+        },
         false);
 }
 
 void CUpdateDlg::StartUpdateThread() {
-    if (IsUpdateRunning())
+    if (m_bClosing || IsUpdateRunning())
         return;
     // The update takes the receiver over from a listen worker still waiting for the
-    // version reply.
-    StopWorkers();
+    // version reply. The window may have begun to close meanwhile.
+    if (!m_Worker.Stop(kStopMs) || m_bClosing)
+        return;
     if (!m_Hid.OpenDevice())
         return;
     EnableUpdateButton(false);
@@ -31,58 +43,18 @@ void CUpdateDlg::StartUpdateThread() {
     m_pSession->SetReplyDeadline(m_nReplyDeadlineMs);
     m_pCurrentSession = m_pSession.get();
     CUpdateSession* session = m_pSession.get();
-    LaunchWorker(
-        [this, session] {
-            session->Run(m_bStopWorker, m_bReceiverRemoved);
-            if (!m_bStopWorker)
+    const bool started = m_Worker.Start(
+        [this, session]() -> LPARAM {
+            session->Run(m_Worker.StopRequested(), m_Worker.ReceiverRemoved());
+            if (!m_Worker.StopRequested())
                 RefreshDeviceState();
+            return 0;
         },
         true);
-}
-
-void CUpdateDlg::LaunchWorker(std::function<void()> body, bool isUpdate) {
-    if (m_Worker.joinable())
-        m_Worker.join(); // the previous worker has ended (IsWorkerRunning is false)
-    m_bStopWorker = false;
-    m_bReceiverRemoved = false;
-    m_bUpdateRunning = isUpdate;
-    m_bWorkerRunning = true;
-    m_Worker = std::thread([this, isUpdate, body = std::move(body)] {
-        m_nWorkerThreadId = ::GetCurrentThreadId();
-        body();
-        const bool versionSeen = g_nListenMarker != kListenMarker;
-        m_bUpdateRunning = false;
-        m_bWorkerRunning = false;
-        PostMessage(WM_KX_WORKER_ENDED, isUpdate, versionSeen);
-    });
-}
-
-namespace {
-// Closes whatever modal window the worker shows (a prompt, the file chooser), as
-// Escape would, so it can come back to its loop and see that it must stop.
-BOOL CALLBACK CloseWorkerWindow(HWND hwnd, LPARAM) {
-    if (::IsWindowVisible(hwnd))
-        ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    return TRUE;
-}
-} // namespace
-
-void CUpdateDlg::StopWorkers() {
-    if (!m_Worker.joinable())
-        return;
-    m_bStopWorker = true;
-    // The worker changes controls with synchronous messages to this thread: keep
-    // answering them while waiting, or both would wait for ever. Its reads and writes
-    // end within their time-outs.
-    while (m_bWorkerRunning) {
-        if (const DWORD worker = m_nWorkerThreadId)
-            ::EnumThreadWindows(worker, CloseWorkerWindow, 0);
-        MSG msg;
-        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+    if (!started) {
+        m_Record.reset();
+        EnableUpdateButton(true);
     }
-    m_Worker.join();
-    m_bStopWorker = false;
 }
 
 LRESULT CUpdateDlg::OnWorkerEnded(WPARAM wasUpdate, LPARAM versionSeen) {
@@ -90,12 +62,9 @@ LRESULT CUpdateDlg::OnWorkerEnded(WPARAM wasUpdate, LPARAM versionSeen) {
         CompleteRecord();
     else if (versionSeen)
         OnVersionAfterUpdate();
-    if (IsWorkerRunning())
-        return 0; // a newer worker has started meanwhile
-    if (m_bShutdownBlocked && !(m_pSession && m_pSession->Updating())) {
-        ::ShutdownBlockReasonDestroy(m_hWnd);
-        m_bShutdownBlocked = false;
-    }
+    ReleaseShutdownBlock();
+    if (m_bClosing || IsWorkerRunning())
+        return 0;
     // What arrived while the worker ran, or asked to switch modes, is dealt with now.
     if (m_bSearchPending) {
         m_bSearchPending = false;
@@ -107,4 +76,21 @@ LRESULT CUpdateDlg::OnWorkerEnded(WPARAM wasUpdate, LPARAM versionSeen) {
         }
     }
     return 0;
+}
+
+void CUpdateDlg::TearDown() {
+    if (m_bClosing)
+        return; // once: nothing inside can start it again
+    m_bClosing = true;
+    // No notification, timer or click may start anything from here on.
+    m_Hid.UnregisterDeviceChange();
+    if (m_hWnd)
+        KillTimer(kModeSwitchTimer);
+    const bool ended = m_Worker.Shutdown(kStopMs);
+    WriteRecord();
+    ReleaseShutdownBlock();
+    // A worker that cannot be stopped would go on using the window and the device once
+    // they are gone: the tool ends here rather than let it.
+    if (!ended)
+        ::TerminateProcess(::GetCurrentProcess(), ERROR_TIMEOUT);
 }

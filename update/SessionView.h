@@ -23,6 +23,9 @@ public:
     // The receiver's firmware version as shown.
     virtual void SetVersionText(const std::wstring& text) = 0;
     virtual void EnableUpdateButton(bool enable) = 0;
+    // The image is no longer being sent (Updating() of the session has become false):
+    // nothing is at stake any more that closing or log-off should wait for.
+    virtual void UpdateEnded() {}
 
 protected:
     ~ISessionView() = default;

@@ -37,6 +37,8 @@ void CVersionListener::DispatchReply(const BYTE* frame, USHORT count) {
 CUpdateSession::CUpdateSession(CHid& hid, ISessionView& view) : m_Hid(hid), m_View(view) {}
 
 void CUpdateSession::Run(const std::atomic<bool>& stop, const std::atomic<bool>& removed) {
+    m_pStop = &stop;
+    m_pRemoved = &removed;
     if (!Start())
         return;
     switch (ReceiveLoop(m_Hid, *this, stop, removed)) {
@@ -128,10 +130,25 @@ void CUpdateSession::OnLinkReply(const BYTE* body, USHORT size) {
     }
 }
 
+bool CUpdateSession::EndedWhileUserAnswered() {
+    if (m_pStop && *m_pStop) {
+        Abort(); // the window was closed: no answer of the user's counts
+        return true;
+    }
+    if (m_pRemoved && *m_pRemoved) {
+        OnReceiverRemoved(); // nothing is confirmed for a receiver that has gone
+        return true;
+    }
+    return false;
+}
+
 int CUpdateSession::BeginFirmwareUpdate() {
     m_Phase = SessionPhase::Choosing;
     std::wstring path;
-    if (!m_View.ChooseImage(&path) || path.empty())
+    const bool chosen = m_View.ChooseImage(&path) && !path.empty();
+    if (EndedWhileUserAnswered())
+        return 1;
+    if (!chosen)
         return 0;
     m_FirmwarePath = path;
 
@@ -147,7 +164,11 @@ int CUpdateSession::BeginFirmwareUpdate() {
     m_nSentLength = 0;
     m_nBlocks = 0;
     m_ConfirmationText = FormatConfirmationText(m_Image.Header.VersionWord);
-    if (m_View.ShowPrompt(m_ConfirmationText, PROMPT_OKCANCEL) == IDCANCEL)
+    // Only OK confirms: a prompt that could not open, or was closed for the user, does not.
+    const bool confirmed = m_View.ShowPrompt(m_ConfirmationText, PROMPT_OKCANCEL) == IDOK;
+    if (EndedWhileUserAnswered())
+        return 1;
+    if (!confirmed)
         return 0;
 
     m_bUpdating = true;
@@ -213,10 +234,9 @@ void CUpdateSession::FinishUpdate() {
         WriteFailed();
         return;
     }
-    End(SessionOutcome::Succeeded);
+    End(SessionOutcome::Succeeded); // nothing is at stake any more, while the message shows
     m_View.ShowPrompt(LoadLocalizedString(TXT_UPDATE_SUCCEEDED), PROMPT_OK);
     m_View.SetProgress(0);
-    m_bUpdating = false;
 }
 
 void CUpdateSession::StopUpdate() {
@@ -251,9 +271,8 @@ bool CUpdateSession::End(SessionOutcome outcome) {
     m_nEndedAt = GetTickCount64();
     m_Outcome = outcome;
     m_Phase = SessionPhase::Ended;
-    // Only a success keeps the update marked running, until its message is dismissed.
-    if (outcome != SessionOutcome::Succeeded)
-        m_bUpdating = false;
+    if (m_bUpdating.exchange(false))
+        m_View.UpdateEnded();
     return true;
 }
 

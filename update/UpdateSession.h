@@ -66,7 +66,9 @@ public:
     CUpdateSession& operator=(const CUpdateSession&) = delete;
 
     // The whole session on the calling thread: Start, then the receive loop until the
-    // session is over, the receiver has gone (a failure) or stop is set (an abort).
+    // session is over, the receiver has gone (a failure) or stop is set (an abort). Both
+    // flags are also looked at when the user has chosen or confirmed an image: a window
+    // closed meanwhile aborts the session, a receiver gone ends it as a removal.
     void Run(const std::atomic<bool>& stop, const std::atomic<bool>& removed);
 
     // Writes CMD_START_UPDATE. False when that failed, which ends the session as a
@@ -83,8 +85,9 @@ public:
     void OnIdle(ULONGLONG nowMs);
     void OnLinkReply(const BYTE* body, USHORT size);
     // On the receiver's ready reply: chooser, image, confirmation, header. 1 when the
-    // data phase has begun (or the header write failed, which has ended the session);
-    // 0 when the user declined or the image was refused.
+    // data phase has begun, or the session has ended otherwise (the header write failed,
+    // the window closed or the receiver went meanwhile); 0 when the user declined or the
+    // image was refused.
     int BeginFirmwareUpdate();
     void FinishUpdate();
     // Ends the session without a message (the user declined, or the image was refused).
@@ -104,8 +107,8 @@ public:
     bool Done() const { return m_Phase.load() == SessionPhase::Ended; }
     SessionPhase Phase() const { return m_Phase.load(); }
     SessionOutcome Outcome() const { return m_Outcome.load(); }
-    // An image is being sent and closing the window would abandon it: from the header
-    // on until a failure, or until the success message has been dismissed.
+    // An image is being sent and closing the window would abandon it: from the user's
+    // confirmation until the session ends (for a success, once the finish is written).
     bool Updating() const { return m_bUpdating.load(); }
     // The data phase's state (STATE_...), 0 outside it.
     int State() const;
@@ -130,12 +133,17 @@ private:
     void SendNextBlock();
     void OnAcknowledgement();
     bool WaitingForReceiver() const;
+    // True, having ended the session, when the window was closed or the receiver went
+    // while the user chose or confirmed the image.
+    bool EndedWhileUserAnswered();
     // Sets the outcome once: the first way a session ends is the one it keeps.
     bool End(SessionOutcome outcome);
     void WriteFailed();
 
     CHid& m_Hid;
     ISessionView& m_View;
+    const std::atomic<bool>* m_pStop = nullptr;    // Run's, while it runs
+    const std::atomic<bool>* m_pRemoved = nullptr; // Run's, while it runs
     std::atomic<SessionPhase> m_Phase{SessionPhase::Starting};
     std::atomic<SessionOutcome> m_Outcome{SessionOutcome::Running};
     std::atomic<bool> m_bUpdating{false};

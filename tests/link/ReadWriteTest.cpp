@@ -60,6 +60,27 @@ TEST_F(LinkTest, TimedOutReadIsCancelledAndWaitedFor) {
     EXPECT_EQ(Bytes(65, 0xEE), Bytes(dest, dest + 65));
 }
 
+// A driver that never ends a cancelled request holds nothing up: a read or a write that
+// has timed out gives its request up within a bound, and the next one works with memory
+// of its own (the system may still write to the memory of the one given up).
+TEST_F(LinkTest, RequestsWhoseCancelNeverEndsAreGivenUp) {
+    Connect(1);
+    sim.SetCancelLatency(600000);
+    hid.SetReadTimeout(50);
+    std::uint8_t dest[65] = {};
+    DWORD result = 0;
+    EXPECT_LT(MillisecondsOf([&] { result = hid.ReadHid(dest, 65); }), 1000);
+    EXPECT_EQ(HID_READ_FAILED, result);
+    sim.HangWriteAt(1);
+    EXPECT_LT(MillisecondsOf([&] { result = SendShortCommand(CMD_POLL, 0); }), 2500);
+    EXPECT_EQ(0u, result);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), hid.LastWriteError());
+
+    sim.SetCancelLatency(0);
+    SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+    EXPECT_EQ(Payload(kVersionFrame), ReadPayload(12));
+}
+
 TEST_F(LinkTest, ReportArrivingAsTheTimeOutEndsIsKept) {
     Connect(1);
     sim.DeliverOnNextCancel(kVersionFrame);

@@ -264,23 +264,33 @@ TEST(MainWindow, LogOffWaitsForAnUpdateAndAForcedEndLeavesAtOnce) {
     EXPECT_LT(GetTickCount64() - before, 3000u);
 }
 
-TEST(MainWindow, ClosingWhileTheWorkerShowsAPromptEndsEverythingCleanly) {
+// A close request from outside reaches the window, disabled under the chooser or the
+// confirmation, while the worker waits for the user. No image is being sent yet: the
+// window closes at once, closing what the worker shows, and the update counts as aborted.
+TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheUserAbortsTheUpdate) {
     const std::wstring path = kxtest::TempPath(L"close-at-confirmation.dat");
     kxtest::WriteImage(path, 0x88, 1024, 1024);
-    MainWindowHarness h;
-    h.sim.Plug(1);
-    ASSERT_NE(h.Start(), nullptr);
-    h.ClickUpdate();
-    MainWindowHarness::ChooseFile(h.WaitForChooser(), path);
-    HWND confirmation = h.WaitForPrompt();
-    ASSERT_NE(confirmation, nullptr);
-
-    // A close request from outside reaches the window, disabled under the prompt, while
-    // the worker waits for the user. No image is being sent yet: it closes at once.
-    PostMessageW(h.Window(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(h.WaitClosed(5000));
-    EXPECT_FALSE(IsWindow(confirmation));
-    EXPECT_FALSE(h.sim.LastUpdate().HeaderReceived);
+    for (const bool atConfirmation : {false, true}) {
+        SCOPED_TRACE(atConfirmation ? "at the confirmation" : "in the chooser");
+        MainWindowHarness h;
+        h.sim.Plug(1);
+        ASSERT_NE(h.Start(), nullptr);
+        h.ClickUpdate();
+        HWND shown = h.WaitForChooser();
+        ASSERT_NE(shown, nullptr);
+        if (atConfirmation) {
+            MainWindowHarness::ChooseFile(shown, path);
+            shown = h.WaitForPrompt();
+            ASSERT_NE(shown, nullptr);
+        }
+        const ULONGLONG before = GetTickCount64();
+        PostMessageW(h.Window(), WM_CLOSE, 0, 0);
+        EXPECT_TRUE(h.WaitClosed(5000));
+        EXPECT_LT(GetTickCount64() - before, 5000u);
+        EXPECT_FALSE(IsWindow(shown));
+        EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Aborted);
+        EXPECT_FALSE(h.sim.LastUpdate().HeaderReceived);
+    }
 }
 
 TEST(MainWindow, CloseButtonAsksDuringAnUpdateAndCancelKeepsItRunning) {

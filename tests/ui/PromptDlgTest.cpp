@@ -143,6 +143,29 @@ TEST_F(PromptDlgTest, TwoButtonPromptHasOkLeftAndCancelRight) {
     EXPECT_EQ(cancel.bottom, 112);
 }
 
+// Over a minimised window the prompt goes where it will be over the window once restored;
+// one that would reach past the screen's edge is moved onto it.
+TEST_F(PromptDlgTest, APromptLiesWhollyOnTheScreen) {
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    RECT shown{};
+    auto note = [&](HWND prompt) {
+        ShowWindow(main.m_hWnd, SW_RESTORE);
+        GetWindowRect(prompt, &shown);
+        kxtest::ClickControl(prompt, IDC_BTN_OK);
+    };
+    ShowWindow(main.m_hWnd, SW_MINIMIZE);
+    ASSERT_TRUE(main.IsIconic());
+    EXPECT_EQ(Run(L"minimised", PROMPT_OK, note), 1);
+    EXPECT_EQ(shown.left, 30 + 60);
+    EXPECT_EQ(shown.top, 20 + 125);
+
+    main.MoveWindow(work.right - 100, work.bottom - 100, 420, 327);
+    EXPECT_EQ(Run(L"in the corner", PROMPT_OK, note), 1);
+    EXPECT_EQ(shown.right, work.right);
+    EXPECT_EQ(shown.bottom, work.bottom);
+}
+
 TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
     auto key = [](WPARAM vk) {
         return [vk](HWND prompt) { PostMessageW(prompt, WM_KEYDOWN, vk, 1); };

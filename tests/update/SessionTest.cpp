@@ -219,6 +219,36 @@ TEST_F(SessionTest, ARemovedReceiverEndsTheSessionAsAFailure) {
     EXPECT_FALSE(h.UpdateButtonEnabled());
 }
 
+// The receiver goes while the user chooses or confirms: the chooser or the confirmation
+// closes by itself, nothing is sent, and the session ends as a removal with the failure
+// message.
+TEST_F(SessionTest, AReceiverRemovedWhileTheUserAnswersEndsTheSessionAsARemoval) {
+    const std::wstring path = kxtest::TempPath(L"removed-while-choosing.dat");
+    kxtest::WriteImage(path, 0x86, 64, 64);
+    for (const bool atConfirmation : {false, true}) {
+        SCOPED_TRACE(atConfirmation ? "at the confirmation" : "in the chooser");
+        h.sim.Plug(1);
+        ASSERT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+        const int before = StartCommands();
+        h.ClickUpdate();
+        ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == before + 1; }));
+        h.sim.SendFrame(kReady);
+        HWND shown = h.WaitForChooser();
+        ASSERT_NE(shown, nullptr);
+        if (atConfirmation) {
+            MainWindowHarness::ChooseFile(shown, path);
+            shown = h.WaitForPrompt();
+            ASSERT_NE(shown, nullptr);
+        }
+        h.sim.Unplug();
+        EXPECT_TRUE(kxtest::WaitFor([&] { return !IsWindow(shown); }));
+        EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+        EXPECT_TRUE(WorkerEnds());
+        EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Removed);
+        EXPECT_EQ(Count(SUB_HEADER), 0);
+    }
+}
+
 TEST_F(SessionTest, ADataRequestOrAcknowledgementWhenNoUpdateRunsIsIgnored) {
     // State as at start-up; the listen worker reads them, then the version that ends it.
     h.sim.SendFrame(kDataRequest);

@@ -1,0 +1,154 @@
+#include "ui/LinkWorker.h"
+
+#include <algorithm>
+
+namespace {
+// The scope open on this thread, for the creation hook (which has no context of its own).
+thread_local CLinkWorker::ModalScope* t_pModalScope = nullptr;
+// How long a worker that has not ended when its owner goes is waited for, at the most.
+constexpr DWORD kLastWaitMs = 5000;
+} // namespace
+
+CLinkWorker::~CLinkWorker() {
+    m_bShutDown = true;
+    if (!m_hThread.Valid())
+        return;
+    m_bStop = true;
+    CloseModals();
+    // A worker still running now would go on using what is about to be freed: the process
+    // ends rather than let it.
+    if (!WaitForEnd(kLastWaitMs))
+        ::TerminateProcess(::GetCurrentProcess(), ERROR_TIMEOUT);
+}
+
+void CLinkWorker::SetNotify(HWND window, UINT message) {
+    m_hNotify = window;
+    m_nNotifyMessage = message;
+}
+
+bool CLinkWorker::Start(std::function<LPARAM()> body, bool isUpdate) {
+    if (m_bShutDown || m_nStopping > 0 || m_bRunning)
+        return false;
+    // The last worker has returned from its body and is leaving its thread.
+    if (m_hThread.Valid() && !WaitForEnd(kLastWaitMs))
+        return false;
+    m_hThread.Reset();
+    m_Body = std::move(body);
+    m_bStop = false;
+    m_bRemoved = false;
+    m_bUpdate = isUpdate;
+    m_bRunning = true;
+    m_hThread.Reset(::CreateThread(nullptr, 0, &CLinkWorker::ThreadMain, this, 0, nullptr));
+    if (!m_hThread.Valid()) {
+        m_bRunning = false;
+        return false;
+    }
+    return true;
+}
+
+DWORD WINAPI CLinkWorker::ThreadMain(void* param) {
+    auto* self = static_cast<CLinkWorker*>(param);
+    const LPARAM result = self->m_Body();
+    // Nothing of the object is touched once it is told that the worker has ended.
+    const HWND notify = self->m_hNotify;
+    const UINT message = self->m_nNotifyMessage;
+    const bool update = self->m_bUpdate;
+    self->m_bRunning = false;
+    if (notify)
+        ::PostMessageW(notify, message, update, result);
+    return 0;
+}
+
+bool CLinkWorker::Stop(DWORD timeoutMs) {
+    if (!m_hThread.Valid())
+        return true;
+    ++m_nStopping;
+    m_bStop = true;
+    CloseModals();
+    const bool ended = WaitForEnd(timeoutMs);
+    --m_nStopping;
+    return ended;
+}
+
+bool CLinkWorker::Shutdown(DWORD timeoutMs) {
+    m_bShutDown = true;
+    return Stop(timeoutMs);
+}
+
+void CLinkWorker::OnReceiverRemoved() {
+    m_bRemoved = true;
+    CloseModals();
+}
+
+bool CLinkWorker::WaitForEnd(DWORD timeoutMs) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    const HANDLE thread = m_hThread.Get(); // stays open: nothing starts while this waits
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        // Only sent messages are answered here: the worker may be waiting for one, and
+        // nothing posted (input, timers, a click) is handled in the middle of a stop.
+        const DWORD wait = ::MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+        if (wait == WAIT_OBJECT_0)
+            return true;
+        if (wait != WAIT_OBJECT_0 + 1)
+            return false; // the time is up (or the wait itself failed)
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+bool CLinkWorker::AddModal(HWND window, HWND owner, HWND rootOwner) {
+    std::lock_guard<std::mutex> lock(m_ModalLock);
+    const bool ours = owner && (owner == rootOwner || std::find(m_Modals.begin(), m_Modals.end(),
+                                                                owner) != m_Modals.end());
+    if (!ours)
+        return true; // not over the window (the thread's input-method window, say)
+    if (m_bStop)
+        return false;
+    m_Modals.push_back(window);
+    return true;
+}
+
+void CLinkWorker::RemoveModal(HWND window) {
+    std::lock_guard<std::mutex> lock(m_ModalLock);
+    m_Modals.erase(std::remove(m_Modals.begin(), m_Modals.end(), window), m_Modals.end());
+}
+
+void CLinkWorker::CloseModals() {
+    // Newest first, as a user closing them by Escape would. Each handle is one that the
+    // worker's thread created and has not destroyed yet: it is withdrawn, under this
+    // lock, before it goes.
+    std::lock_guard<std::mutex> lock(m_ModalLock);
+    for (auto window = m_Modals.rbegin(); window != m_Modals.rend(); ++window)
+        ::PostMessageW(*window, WM_CLOSE, 0, 0);
+}
+
+CLinkWorker::ModalScope::ModalScope(CLinkWorker& worker, HWND owner)
+    : m_Worker(worker), m_hOwner(owner), m_pOuter(t_pModalScope) {
+    t_pModalScope = this;
+    // Without the hook the worker could not close what opens here; it still opens, and a
+    // stop that cannot close it ends with its bounded wait.
+    m_hHook = ::SetWindowsHookExW(WH_CBT, &ModalScope::OnCbt, nullptr, ::GetCurrentThreadId());
+}
+
+CLinkWorker::ModalScope::~ModalScope() {
+    if (m_hHook)
+        ::UnhookWindowsHookEx(m_hHook);
+    t_pModalScope = m_pOuter;
+}
+
+LRESULT CALLBACK CLinkWorker::ModalScope::OnCbt(int code, WPARAM wParam, LPARAM lParam) {
+    ModalScope* scope = t_pModalScope;
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    if (scope && code == HCBT_CREATEWND) {
+        const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+        // A non-zero answer keeps the window from being created.
+        if (!(create->style & WS_CHILD) &&
+            !scope->m_Worker.AddModal(window, create->hwndParent, scope->m_hOwner))
+            return 1;
+    } else if (scope && code == HCBT_DESTROYWND) {
+        scope->m_Worker.RemoveModal(window);
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
