@@ -14,7 +14,7 @@ CLinkWorker::~CLinkWorker() {
     if (!m_hThread.Valid())
         return;
     m_bStop = true;
-    CloseModals();
+    CloseModals(false);
     // A worker still running now would go on using what is about to be freed: the process
     // ends rather than let it.
     if (!WaitForEnd(kLastWaitMs))
@@ -64,7 +64,7 @@ bool CLinkWorker::Stop(DWORD timeoutMs) {
         return true;
     ++m_nStopping;
     m_bStop = true;
-    CloseModals();
+    CloseModals(false);
     const bool ended = WaitForEnd(timeoutMs);
     --m_nStopping;
     return ended;
@@ -77,7 +77,7 @@ bool CLinkWorker::Shutdown(DWORD timeoutMs) {
 
 void CLinkWorker::OnReceiverRemoved() {
     m_bRemoved = true;
-    CloseModals();
+    CloseModals(true);
 }
 
 bool CLinkWorker::WaitForEnd(DWORD timeoutMs) {
@@ -98,34 +98,38 @@ bool CLinkWorker::WaitForEnd(DWORD timeoutMs) {
     }
 }
 
-bool CLinkWorker::AddModal(HWND window, HWND owner, HWND rootOwner) {
+bool CLinkWorker::AddModal(const Modal& modal, HWND owner, HWND rootOwner) {
     std::lock_guard<std::mutex> lock(m_ModalLock);
-    const bool ours = owner && (owner == rootOwner || std::find(m_Modals.begin(), m_Modals.end(),
-                                                                owner) != m_Modals.end());
-    if (!ours)
+    const auto over = std::find_if(m_Modals.begin(), m_Modals.end(),
+                                   [owner](const Modal& m) { return m.Window == owner; });
+    if (!owner || (owner != rootOwner && over == m_Modals.end()))
         return true; // not over the window (the thread's input-method window, say)
     if (m_bStop)
         return false;
-    m_Modals.push_back(window);
+    // A window opened over one of the worker's (a message of the chooser's) goes with it.
+    m_Modals.push_back({modal.Window, over != m_Modals.end() ? over->ForReceiver : modal.ForReceiver});
     return true;
 }
 
 void CLinkWorker::RemoveModal(HWND window) {
     std::lock_guard<std::mutex> lock(m_ModalLock);
-    m_Modals.erase(std::remove(m_Modals.begin(), m_Modals.end(), window), m_Modals.end());
+    m_Modals.erase(std::remove_if(m_Modals.begin(), m_Modals.end(),
+                                  [window](const Modal& m) { return m.Window == window; }),
+                   m_Modals.end());
 }
 
-void CLinkWorker::CloseModals() {
+void CLinkWorker::CloseModals(bool onlyForReceiver) {
     // Newest first, as a user closing them by Escape would. Each handle is one that the
     // worker's thread created and has not destroyed yet: it is withdrawn, under this
     // lock, before it goes.
     std::lock_guard<std::mutex> lock(m_ModalLock);
-    for (auto window = m_Modals.rbegin(); window != m_Modals.rend(); ++window)
-        ::PostMessageW(*window, WM_CLOSE, 0, 0);
+    for (auto modal = m_Modals.rbegin(); modal != m_Modals.rend(); ++modal)
+        if (!onlyForReceiver || modal->ForReceiver)
+            ::PostMessageW(modal->Window, WM_CLOSE, 0, 0);
 }
 
-CLinkWorker::ModalScope::ModalScope(CLinkWorker& worker, HWND owner)
-    : m_Worker(worker), m_hOwner(owner), m_pOuter(t_pModalScope) {
+CLinkWorker::ModalScope::ModalScope(CLinkWorker& worker, HWND owner, bool forReceiver)
+    : m_Worker(worker), m_hOwner(owner), m_bForReceiver(forReceiver), m_pOuter(t_pModalScope) {
     t_pModalScope = this;
     // Without the hook the worker could not close what opens here; it still opens, and a
     // stop that cannot close it ends with its bounded wait.
@@ -145,7 +149,8 @@ LRESULT CALLBACK CLinkWorker::ModalScope::OnCbt(int code, WPARAM wParam, LPARAM 
         const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
         // A non-zero answer keeps the window from being created.
         if (!(create->style & WS_CHILD) &&
-            !scope->m_Worker.AddModal(window, create->hwndParent, scope->m_hOwner))
+            !scope->m_Worker.AddModal({window, scope->m_bForReceiver}, create->hwndParent,
+                                      scope->m_hOwner))
             return 1;
     } else if (scope && code == HCBT_DESTROYWND) {
         scope->m_Worker.RemoveModal(window);

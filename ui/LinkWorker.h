@@ -5,9 +5,10 @@
 //
 // The prompts and the file chooser an update shows are modal windows of the worker's own
 // thread. Whatever the worker shows inside a ModalScope is known to the worker by its
-// handle, so a stop or a removal closes exactly those windows (as Escape would) and never
-// a window of any other thread or program; once a stop has been asked for, the worker's
-// thread cannot open another.
+// handle, so a stop closes exactly those windows (as Escape would), and the receiver's
+// removal those that ask something of the user for that receiver, never a window of any
+// other thread or program; once a stop has been asked for, the worker's thread cannot
+// open another.
 //
 // Start, Stop and Shutdown run on the window's thread. While they wait for the worker they
 // answer the messages other threads send to it (the worker changes controls with
@@ -51,17 +52,19 @@ public:
     // What the running body watches: a stop request, and the receiver's removal.
     const std::atomic<bool>& StopRequested() const { return m_bStop; }
     const std::atomic<bool>& ReceiverRemoved() const { return m_bRemoved; }
-    // The receiver the worker talks to has gone: the body learns it, and what it shows
-    // for that receiver (the chooser, a confirmation) is closed.
+    // The receiver the worker talks to has gone: the body learns it, and what asks the
+    // user something for that receiver (the chooser, a confirmation) is closed. A message
+    // the worker shows stays for the user to read.
     void OnReceiverRemoved();
 
     // Tells the worker of every top-level window its thread opens over `owner` while the
-    // scope lasts (a prompt, the file chooser and the windows they open in turn). Once a
-    // stop has been asked for, such a window is not created at all, so a prompt opened
-    // then fails to open, which its caller takes as Cancel.
+    // scope lasts (a prompt, the file chooser and the windows they open in turn);
+    // `forReceiver`: they ask the user something for the receiver. Once a stop has been
+    // asked for, such a window is not created at all, so a prompt opened then fails to
+    // open, which its caller takes as Cancel.
     class ModalScope {
     public:
-        ModalScope(CLinkWorker& worker, HWND owner);
+        ModalScope(CLinkWorker& worker, HWND owner, bool forReceiver);
         ~ModalScope();
         ModalScope(const ModalScope&) = delete;
         ModalScope& operator=(const ModalScope&) = delete;
@@ -70,6 +73,7 @@ public:
         static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam);
         CLinkWorker& m_Worker;
         HWND m_hOwner;
+        bool m_bForReceiver;
         HHOOK m_hHook = nullptr;
         ModalScope* m_pOuter = nullptr;
     };
@@ -77,9 +81,13 @@ public:
 private:
     bool WaitForEnd(DWORD timeoutMs);
     static DWORD WINAPI ThreadMain(void* self);
-    bool AddModal(HWND window, HWND owner, HWND rootOwner);
+    struct Modal {
+        HWND Window;
+        bool ForReceiver;
+    };
+    bool AddModal(const Modal& modal, HWND owner, HWND rootOwner);
     void RemoveModal(HWND window);
-    void CloseModals();
+    void CloseModals(bool onlyForReceiver);
 
     std::function<LPARAM()> m_Body;
     UniqueKernelHandle m_hThread;
@@ -93,5 +101,5 @@ private:
     int m_nStopping = 0; // Stop calls waiting now (window's thread)
 
     std::mutex m_ModalLock; // m_Modals, and the decision to open one against a stop
-    std::vector<HWND> m_Modals;
+    std::vector<Modal> m_Modals;
 };

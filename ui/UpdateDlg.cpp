@@ -479,13 +479,15 @@ void CUpdateDlg::OnDestroy() {
 int CUpdateDlg::ShowPrompt(std::wstring text, int style) {
     if (OnWindowThread())
         return CPromptDlg::Show(m_hWnd, text, style);
-    // A worker's prompt: known to the worker, which closes it when it must stop.
-    CLinkWorker::ModalScope scope(m_Worker, m_hWnd);
+    // A worker's prompt: known to the worker, which closes it when it must stop. Its one
+    // question, the confirmation, is also closed when the receiver goes; its messages are
+    // left for the user to read.
+    CLinkWorker::ModalScope scope(m_Worker, m_hWnd, style == PROMPT_OKCANCEL);
     return CPromptDlg::Show(m_hWnd, text, style);
 }
 
 bool CUpdateDlg::ChooseImage(std::wstring* path) {
-    CLinkWorker::ModalScope scope(m_Worker, m_hWnd);
+    CLinkWorker::ModalScope scope(m_Worker, m_hWnd, true);
     *path = ChooseImageFile(m_hWnd);
     return !path->empty();
 }

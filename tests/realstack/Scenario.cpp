@@ -109,9 +109,19 @@ void Scenario::TellReceiver(const std::string& command) {
     Say(L"Receiver: " + std::wstring(command.begin(), command.end()));
     const std::wstring staged = m_Setup.Control + L".new";
     const std::vector<std::uint8_t> bytes(command.begin(), command.end());
-    Check(WriteWholeFile(staged, bytes) == 0 &&
-              MoveFileExW(staged.c_str(), m_Setup.Control.c_str(), MOVEFILE_REPLACE_EXISTING),
-          L"cannot write the receiver's command file");
+    // The shared folder refuses a write now and then while the receiver looks at it: the
+    // write is tried again for a while before the run gives up.
+    DWORD error = ERROR_SUCCESS;
+    Check(WaitFor(
+              [&] {
+                  error = WriteWholeFile(staged, bytes);
+                  if (error == ERROR_SUCCESS && !MoveFileExW(staged.c_str(), m_Setup.Control.c_str(),
+                                                             MOVEFILE_REPLACE_EXISTING))
+                      error = GetLastError();
+                  return error == ERROR_SUCCESS;
+              },
+              kStepMs),
+          L"cannot write the receiver's command file (error " + std::to_wstring(error) + L")");
     Check(
         WaitFor(
             [&] { return GetFileAttributesW(m_Setup.Control.c_str()) == INVALID_FILE_ATTRIBUTES; },

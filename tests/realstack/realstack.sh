@@ -8,6 +8,9 @@
 #
 #   tests/realstack/realstack.sh [BUILD_DIR]      (default: build/ of this checkout)
 #
+# KX_REALSTACK_SCENARIOS="failure f2=failure ..." runs only these scenarios, as root (each
+# [label=]scenario, so one scenario can run several times): for chasing one of them.
+#
 # On a fresh machine it fetches what it needs, and says nothing when it is all there:
 # the Debian packages qemu-system-x86, busybox-static, kmod (the library udevadm needs),
 # g++ (for the receiver) and cpio, and Debian's kernel (for uhid, hidraw, 9p and overlay
@@ -109,6 +112,7 @@ UDEV='$SYSTEM/udev'
 RECEIVER='$RS/receiver/kx-uhid-receiver'
 VENDOR='$(cache_value KESTRIX_VENDOR_ID)'
 PRODUCT='$(cache_value KESTRIX_PRODUCT_ID)'
+ONLY_SCENARIOS='${KX_REALSTACK_SCENARIOS:-}'
 EOF
 }
 

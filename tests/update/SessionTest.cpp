@@ -249,6 +249,22 @@ TEST_F(SessionTest, AReceiverRemovedWhileTheUserAnswersEndsTheSessionAsARemoval)
     }
 }
 
+// A message is left for the user to read when the receiver goes while it shows.
+TEST_F(SessionTest, TheFailureMessageStaysWhenTheReceiverGoes) {
+    const std::wstring path = kxtest::TempPath(L"message-outlives-receiver.dat");
+    kxtest::WriteImage(path, 0x86, 256, 256);
+    StartSession(path);
+    RequestBlock();
+    h.sim.SendFrame({0x00, FRAME_LINK, 0x01, 0x00, SUB_FAILURE_1});
+    HWND message = h.WaitForPrompt();
+    ASSERT_NE(message, nullptr);
+    h.sim.Unplug();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return !h.Dialog()->m_Hid.m_bFound; }));
+    Sleep(200);
+    EXPECT_TRUE(IsWindow(message));
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+}
+
 TEST_F(SessionTest, ADataRequestOrAcknowledgementWhenNoUpdateRunsIsIgnored) {
     // State as at start-up; the listen worker reads them, then the version that ends it.
     h.sim.SendFrame(kDataRequest);
