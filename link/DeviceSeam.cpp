@@ -29,6 +29,11 @@ public:
         : m_Hid(hidLibrary), m_Setup(setupLibrary),
           m_pGetHidGuid(m_Hid.Function<decltype(&::HidD_GetHidGuid)>("HidD_GetHidGuid")),
           m_pGetAttributes(m_Hid.Function<decltype(&::HidD_GetAttributes)>("HidD_GetAttributes")),
+          m_pGetPreparsedData(
+              m_Hid.Function<decltype(&::HidD_GetPreparsedData)>("HidD_GetPreparsedData")),
+          m_pFreePreparsedData(
+              m_Hid.Function<decltype(&::HidD_FreePreparsedData)>("HidD_FreePreparsedData")),
+          m_pGetCaps(m_Hid.Function<decltype(&::HidP_GetCaps)>("HidP_GetCaps")),
           m_pGetClassDevs(
               m_Setup.Function<decltype(&::SetupDiGetClassDevsW)>("SetupDiGetClassDevsW")),
           m_pEnumInterfaces(m_Setup.Function<decltype(&::SetupDiEnumDeviceInterfaces)>(
@@ -46,6 +51,15 @@ public:
     }
     BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) override {
         return Forward(m_pGetAttributes, m_Hid, BOOLEAN{FALSE}, device, attributes);
+    }
+    BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* data) override {
+        return Forward(m_pGetPreparsedData, m_Hid, BOOLEAN{FALSE}, device, data);
+    }
+    BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA data) override {
+        return Forward(m_pFreePreparsedData, m_Hid, BOOLEAN{FALSE}, data);
+    }
+    NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps) override {
+        return Forward(m_pGetCaps, m_Hid, NTSTATUS{HIDP_STATUS_INVALID_PREPARSED_DATA}, data, caps);
     }
     HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent,
                                   DWORD flags) override {
@@ -101,13 +115,21 @@ private:
     const CSystemLibrary m_Setup;
     decltype(&::HidD_GetHidGuid) const m_pGetHidGuid;
     decltype(&::HidD_GetAttributes) const m_pGetAttributes;
+    decltype(&::HidD_GetPreparsedData) const m_pGetPreparsedData;
+    decltype(&::HidD_FreePreparsedData) const m_pFreePreparsedData;
+    decltype(&::HidP_GetCaps) const m_pGetCaps;
     decltype(&::SetupDiGetClassDevsW) const m_pGetClassDevs;
     decltype(&::SetupDiEnumDeviceInterfaces) const m_pEnumInterfaces;
     decltype(&::SetupDiGetDeviceInterfaceDetailW) const m_pGetInterfaceDetail;
     decltype(&::SetupDiDestroyDeviceInfoList) const m_pDestroyList;
 };
 
-std::atomic<DeviceApi*> g_pDeviceApi{nullptr};
+// The table installed for the process: like the application object, one choice the
+// process makes at its start (the simulated build, a test), not state of any one object.
+std::atomic<DeviceApi*>& InstalledDeviceApi() {
+    static std::atomic<DeviceApi*> installed{nullptr};
+    return installed;
+}
 
 } // namespace
 
@@ -122,11 +144,11 @@ std::unique_ptr<DeviceApi> MakeSystemDeviceApi(const wchar_t* hidLibrary,
 }
 
 DeviceApi& CurrentDeviceApi() {
-    DeviceApi* api = g_pDeviceApi.load();
+    DeviceApi* api = InstalledDeviceApi().load();
     return api ? *api : RealDeviceApi();
 }
 
 DeviceApi* SetDeviceApi(DeviceApi* api) {
-    DeviceApi* previous = g_pDeviceApi.exchange(api);
+    DeviceApi* previous = InstalledDeviceApi().exchange(api);
     return previous ? previous : &RealDeviceApi();
 }

@@ -1,5 +1,5 @@
 // Report framing: the senders that turn the update logic's requests into frames and
-// write them to the receiver.
+// write them to the receiver through its CHid.
 #pragma once
 
 #include "link/FirmwareHeader.h"
@@ -9,34 +9,21 @@
 
 class CHid;
 
-// The staging buffer of every sender: the count byte and the frame (or piece of one)
-// about to be written. Senders take turns, so a frame's bytes and its pieces are never
-// mixed with another sender's.
-extern std::uint8_t g_TxReport[64];
-
-// Names the CHid the senders write through (the main window's); null for none. With no
-// CHid named the senders write nothing and report failure.
-void SetLinkHid(CHid* hid);
-CHid* LinkHid();
-
 // Writes the short command 0x00, code, 0x01, 0x00, value. Nonzero when written.
-int SendShortCommand(std::uint8_t code, std::uint8_t value);
+int SendShortCommand(CHid& hid, std::uint8_t code, std::uint8_t value);
 
 // Writes a FRAME_LINK frame with this sub-code and p payload bytes (none for p <= 0).
 // A SUB_DATA frame goes in pieces of at most DATA_PIECE_MAX bytes and stops at the first
 // piece that fails; any other frame goes whole in one report. Returns 1 when every piece
 // was written, 0 when one failed or the frame does not fit a report or the frame buffer.
-int SendLinkFrame(std::uint8_t sub, const std::uint8_t* payload, std::int32_t p);
+int SendLinkFrame(CHid& hid, std::uint8_t sub, const std::uint8_t* payload, std::int32_t p);
 
 // Writes the image header as a SUB_HEADER frame, its first four words big-endian.
-int SendHeaderFrame(FirmwareHeader header);
+int SendHeaderFrame(CHid& hid, FirmwareHeader header);
 
 // Writes p image bytes as a SUB_DATA frame.
-int SendDataFrame(const std::uint8_t* payload, std::uint32_t p);
+int SendDataFrame(CHid& hid, const std::uint8_t* payload, std::uint32_t p);
 
 // Asks a mode-2 receiver to switch to mode 1 (CMD_SWITCH_MODE). Only when the device
 // seen last is a mode-2 device and it opens; 1 when the request was written, else 0.
-int RequestModeSwitch();
-
-// Rewrites the 32-bit little-endian value at p as four bytes, most significant first.
-void StoreBigEndian32(std::uint8_t* p);
+int RequestModeSwitch(CHid& hid);

@@ -11,8 +11,12 @@
 #include <utility>
 #include <vector>
 
-std::atomic<std::uint16_t> g_nDeviceMode{0};
-std::atomic<std::uint8_t> g_nLastDeviceMode{0};
+const DeviceEntry* DeviceRow(unsigned mode) {
+    for (const DeviceEntry& row : kDeviceTable)
+        if (row.Mode == mode)
+            return &row;
+    return nullptr;
+}
 
 namespace {
 
@@ -27,11 +31,26 @@ constexpr DWORD kCancelGraceMs = 500;
 constexpr int kDetailAttempts = 3;
 constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// Writers take turns, so one output report is built and sent at a time.
-std::mutex g_TxReportLock;
+// The longest report any row of the device table has.
+constexpr std::size_t kMaxReportLength = [] {
+    std::size_t longest = 0;
+    for (const DeviceEntry& row : kDeviceTable)
+        longest = std::max<std::size_t>({longest, row.Reports.InputLength, row.Reports.OutputLength});
+    return longest;
+}();
 
-int ReportLength(unsigned mode) {
-    return mode == 2 ? REPORT_LENGTH_MODE2 : mode == 1 ? REPORT_LENGTH_MODE1 : 0;
+// The report layout of an open HID interface, from its capabilities, when it is this
+// row's; false when the capabilities cannot be read or are another layout (another
+// top-level collection of the same device, say).
+bool HasRowLayout(DeviceApi& api, HANDLE device, const DeviceEntry& row) {
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (!api.HidD_GetPreparsedData(device, &data) || !data)
+        return false;
+    HIDP_CAPS caps{};
+    const bool read = api.HidP_GetCaps(data, &caps) == HIDP_STATUS_SUCCESS;
+    api.HidD_FreePreparsedData(data);
+    return read && caps.InputReportByteLength == row.Reports.InputLength &&
+           caps.OutputReportByteLength == row.Reports.OutputLength;
 }
 
 // How the system refuses requests on the open files of a receiver that has been
@@ -81,7 +100,7 @@ private:
 struct CHid::Request {
     OVERLAPPED Overlapped{};
     UniqueKernelHandle Event{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::uint8_t Report[REPORT_LENGTH_MODE2 + 1] = {};
+    std::uint8_t Report[kMaxReportLength] = {};
 
     // Starts a request: a signal left from an earlier one must never end its wait.
     OVERLAPPED* Begin() {
@@ -96,8 +115,10 @@ struct CHid::Request {
 // file replaced by OpenDevice closes only when the last user is done with it. Retired
 // marks a file that has been replaced: a read that finds it set cancels itself.
 struct CHid::DeviceFile {
-    explicit DeviceFile(UniqueDeviceHandle handle) : File(std::move(handle)) {}
+    DeviceFile(UniqueDeviceHandle handle, const ReportGeometry& geometry)
+        : File(std::move(handle)), Geometry(geometry) {}
     UniqueDeviceHandle File;
+    const ReportGeometry Geometry; // as the search found it when the file was opened
     std::atomic<bool> Retired{false};
     std::unique_ptr<Request> Write = std::make_unique<Request>();
     std::unique_ptr<Request> Read = std::make_unique<Request>();
@@ -132,12 +153,12 @@ CHid::~CHid() {
 
 int CHid::FindDevice() {
     std::lock_guard<std::mutex> search(m_SearchLock);
-    // The mode is published once the search is over, so a read or write on another
-    // thread never sees a passing 0 while the device it talks to is still present.
-    std::uint16_t mode = 0;
+    // Only what is present is published: the open files keep the layout they were
+    // opened with, whatever a later search finds.
+    unsigned mode = 0;
     for (const DeviceEntry& row : kDeviceTable) {
         UniqueDeviceHandle probe;
-        const int found = OpenHidDevice(&probe, row.VendorID, row.ProductID);
+        const int found = OpenHidDevice(&probe, row);
         if (!m_bNotifyRegistered) {
             // Once for the object's life, whether or not anything was found and whether
             // or not the registration succeeds.
@@ -150,14 +171,14 @@ int CHid::FindDevice() {
         }
     }
     if (mode) {
-        g_nLastDeviceMode = static_cast<std::uint8_t>(mode);
+        m_nLastMode = mode;
     }
-    g_nDeviceMode = mode;
+    m_nMode = mode;
     m_bFound = mode ? 1 : 0;
     return m_bFound;
 }
 
-int CHid::OpenHidDevice(UniqueDeviceHandle* out, std::uint16_t vendor, std::uint16_t product) {
+int CHid::OpenHidDevice(UniqueDeviceHandle* out, const DeviceEntry& row) {
     DeviceApi& api = CurrentDeviceApi();
     GUID hidGuid{};
     api.HidD_GetHidGuid(&hidGuid);
@@ -206,11 +227,13 @@ int CHid::OpenHidDevice(UniqueDeviceHandle* out, std::uint16_t vendor, std::uint
         }
         HIDD_ATTRIBUTES attributes{};
         attributes.Size = sizeof(attributes);
-        if (api.HidD_GetAttributes(device.Get(), &attributes) && attributes.VendorID == vendor &&
-            attributes.ProductID == product) {
+        if (api.HidD_GetAttributes(device.Get(), &attributes) &&
+            attributes.VendorID == row.VendorID && attributes.ProductID == row.ProductID &&
+            HasRowLayout(api, device.Get(), row)) {
             {
                 std::lock_guard<std::mutex> lock(m_Lock);
                 m_DevicePath = path;
+                m_Found = row.Reports;
             }
             if (out) {
                 *out = std::move(device);
@@ -222,16 +245,23 @@ int CHid::OpenHidDevice(UniqueDeviceHandle* out, std::uint16_t vendor, std::uint
 
 int CHid::OpenDevice() {
     DeviceApi& api = CurrentDeviceApi();
-    const std::wstring path = DevicePath();
-
-    auto write = std::make_shared<DeviceFile>(
-        UniqueDeviceHandle(api, api.CreateFileW(path.c_str(), GENERIC_WRITE, kShare, nullptr,
-                                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)));
+    std::wstring path;
+    ReportGeometry geometry;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        path = m_DevicePath;
+        geometry = m_Found;
+    }
+    auto open = [&](DWORD access) {
+        return std::make_shared<DeviceFile>(
+            UniqueDeviceHandle(api, api.CreateFileW(path.c_str(), access, kShare, nullptr,
+                                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)),
+            geometry);
+    };
+    auto write = open(GENERIC_WRITE);
     std::shared_ptr<DeviceFile> read;
     if (write->File.Valid()) {
-        read = std::make_shared<DeviceFile>(
-            UniqueDeviceHandle(api, api.CreateFileW(path.c_str(), GENERIC_READ, kShare, nullptr,
-                                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)));
+        read = open(GENERIC_READ);
     }
     const bool writeOpen = write->File.Valid();
     const bool readOpen = read && read->File.Valid();
@@ -269,12 +299,7 @@ void CHid::Retire(std::shared_ptr<DeviceFile> file) {
 }
 
 int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
-    std::lock_guard<std::mutex> tx(g_TxReportLock);
-    const unsigned mode = g_nDeviceMode.load() & 0xFF;
-    g_nLastDeviceMode = static_cast<std::uint8_t>(mode);
-    const int length = ReportLength(mode);
-    const std::uint8_t first = mode == 2 ? REPORT_ID_MODE2 : mode == 1 ? REPORT_ID_MODE1 : count;
-
+    std::lock_guard<std::mutex> tx(m_WriteLock);
     std::shared_ptr<DeviceFile> file;
     {
         std::lock_guard<std::mutex> lock(m_Lock);
@@ -284,9 +309,10 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
         m_nLastWriteError = ERROR_INVALID_HANDLE;
         return 0;
     }
-    // With no device mode there is no report to send; a zero-length write must not count
-    // as written.
-    if (length == 0) {
+    // A file opened with no layout found has no report to send; a zero-length write must
+    // not count as written.
+    const std::size_t length = file->Geometry.OutputLength;
+    if (length == 0 || length > kMaxReportLength) {
         m_nLastWriteError = ERROR_DEVICE_NOT_CONNECTED;
         return 0;
     }
@@ -297,8 +323,8 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
     }
     std::uint8_t* report = request.Report;
     std::memset(report, 0, sizeof(request.Report));
-    report[0] = first;
-    const size_t copied = std::min<size_t>(count, static_cast<size_t>(length) - 1);
+    report[0] = file->Geometry.ReportId;
+    const size_t copied = std::min<size_t>(count, length - 1);
     if (data && copied) {
         std::memcpy(report + 1, data, copied);
     }
@@ -332,11 +358,24 @@ int CHid::WriteHid(const std::uint8_t* data, std::uint8_t count) {
     return 1;
 }
 
-DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
-    const unsigned mode = g_nDeviceMode.load() & 0xFF;
-    g_nLastDeviceMode = static_cast<std::uint8_t>(mode);
-    const DWORD length = static_cast<DWORD>(ReportLength(mode));
+int CHid::WriteFrame(const std::uint8_t* frame, int total, int piece) {
+    std::lock_guard<std::mutex> together(m_FrameLock);
+    std::uint8_t staged[kMaxReportLength];
+    for (int offset = 0; offset < total; offset += piece) {
+        const int n = std::min(piece, total - offset);
+        if (n + 1 > static_cast<int>(sizeof(staged))) {
+            return 0;
+        }
+        staged[0] = static_cast<std::uint8_t>(n);
+        std::memcpy(staged + 1, frame + offset, static_cast<size_t>(n));
+        if (!WriteHid(staged, static_cast<std::uint8_t>(n + 1))) {
+            return 0;
+        }
+    }
+    return 1;
+}
 
+DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count, std::uint16_t* delivered) {
     std::shared_ptr<DeviceFile> file;
     {
         std::lock_guard<std::mutex> lock(m_Lock);
@@ -346,9 +385,10 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
         return HID_READ_NOT_OPEN;
     }
     const DWORD timeout = m_nReadTimeout.load();
+    const DWORD length = file->Geometry.InputLength;
     // A read that cannot start brings nothing, but still takes the time-out to come back,
     // so a caller that reads in a loop keeps its pace.
-    if (length == 0 || !file->Read->Event.Valid()) {
+    if (length == 0 || length > kMaxReportLength || !file->Read->Event.Valid()) {
         ::Sleep(timeout);
         return HID_READ_FAILED;
     }
@@ -382,8 +422,12 @@ DWORD CHid::ReadHid(std::uint8_t* dest, std::uint8_t count) {
     DWORD transferred = 0;
     if (api.GetOverlappedResult(handle, overlapped, &transferred, FALSE)) {
         // A report that arrived just as the time-out ran out is delivered, not dropped.
+        const std::size_t payload = length - 1;
         if (dest && count) {
-            std::memcpy(dest, report + 1, std::min<size_t>(count, sizeof(request.Report) - 1));
+            std::memcpy(dest, report + 1, std::min<size_t>(count, payload));
+        }
+        if (delivered) {
+            *delivered = static_cast<std::uint16_t>(payload);
         }
         return HID_READ_OK;
     }
@@ -435,4 +479,9 @@ void CHid::UnregisterDeviceChange() {
 std::wstring CHid::DevicePath() const {
     std::lock_guard<std::mutex> lock(m_Lock);
     return m_DevicePath;
+}
+
+ReportGeometry CHid::FoundGeometry() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_bFound ? m_Found : ReportGeometry{};
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "link/DeviceHandles.h"
+#include "link/LinkProtocol.h"
 
 #include <atomic>
 #include <cstdint>
@@ -9,12 +10,24 @@
 #include <mutex>
 #include <string>
 
-// One row of the device table: a USB vendor and product number and the device mode the
-// receiver is in when it presents under them.
+// How a device's HID reports are laid out, as the host sees them: the report number in
+// front of every report (0 for a device without numbered reports), and the length of its
+// input and output reports with that number (HidP_GetCaps's byte lengths).
+struct ReportGeometry {
+    std::uint8_t ReportId = 0;
+    std::uint16_t InputLength = 0;
+    std::uint16_t OutputLength = 0;
+};
+
+// One row of the device table: a USB vendor and product number, the device mode the
+// receiver is in when it presents under them, and the report layout it has then. An
+// interface with these numbers whose reports are laid out otherwise (another top-level
+// collection of the same device) is not the receiver.
 struct DeviceEntry {
     std::uint16_t VendorID;
     std::uint16_t ProductID;
     std::uint16_t Mode;
+    ReportGeometry Reports;
 };
 
 // The receiver's USB numbers come with the build (CMake cache variables of the same
@@ -25,15 +38,14 @@ struct DeviceEntry {
 
 // Searched in this order: when both product numbers are present, mode 1 wins.
 inline constexpr DeviceEntry kDeviceTable[2] = {
-    {KESTRIX_VENDOR_ID, KESTRIX_PRODUCT_ID, 1},
-    {KESTRIX_VENDOR_ID, KESTRIX_PRODUCT_ID + 1, 2},
+    {KESTRIX_VENDOR_ID, KESTRIX_PRODUCT_ID, 1,
+     {REPORT_ID_MODE1, REPORT_LENGTH_MODE1, REPORT_LENGTH_MODE1}},
+    {KESTRIX_VENDOR_ID, KESTRIX_PRODUCT_ID + 1, 2,
+     {REPORT_ID_MODE2, REPORT_LENGTH_MODE2, REPORT_LENGTH_MODE2}},
 };
 
-// The mode of the device the latest search found, 0 when it found none.
-extern std::atomic<std::uint16_t> g_nDeviceMode;
-// The mode of the device seen last: set on a match, refreshed from g_nDeviceMode at the
-// start of every read and write, and left alone by a search that finds nothing.
-extern std::atomic<std::uint8_t> g_nLastDeviceMode;
+// The row of this device mode, or null.
+const DeviceEntry* DeviceRow(unsigned mode);
 
 // Results of CHid::ReadHid. Every result but HID_READ_OK means no report arrived.
 constexpr DWORD HID_READ_OK = 0;                                   // a report arrived
@@ -42,16 +54,21 @@ constexpr DWORD HID_READ_NOT_OPEN = 0x80;                          // no read ha
 constexpr DWORD HID_READ_DEVICE_GONE = ERROR_DEVICE_NOT_CONNECTED; // 1167: receiver removed
 constexpr DWORD HID_READ_FAILED = WAIT_FAILED;                     // any other failure
 
-// CHid is the program's only door to the receiver. The main window owns one, sets
-// m_hNotifyWnd and calls FindDevice at start-up and on every device-change notification;
-// the first search also registers that window for HID arrival and removal notifications.
-// OpenDevice opens the device found with two overlapped handles, one for writing and one
-// for reading; WriteHid sends one output report and ReadHid waits up to the read
-// time-out for one input report. The report layout follows the device mode
-// (g_nDeviceMode). All system calls go through the device seam (CurrentDeviceApi()).
-// Searches, opens, reads and writes may run on different threads at the same time: the
-// handles are swapped under a lock, a read handle replaced while a read is in flight has
-// that read cancelled and is closed once the read has ended, and writes are serialised.
+// CHid is the program's only door to the receiver, and owns everything of it: its
+// handles, its report layout, the memory of its requests, its locks and its last error.
+// The main window owns one, sets m_hNotifyWnd and calls FindDevice at start-up and on
+// every device-change notification; the first search also registers that window for HID
+// arrival and removal notifications. A search takes an interface only when its numbers
+// are a row of kDeviceTable and its report lengths (read from its capabilities) are that
+// row's. OpenDevice opens the device found with two overlapped handles, one for writing
+// and one for reading, each keeping the report layout found with it; WriteHid sends one
+// output report and ReadHid waits up to the read time-out for one input report, each
+// with the layout of the file it uses, so a later search (which may find nothing for a
+// moment, or another receiver) changes nothing for a transfer in progress. All system
+// calls go through the device seam (CurrentDeviceApi()). Searches, opens, reads and
+// writes may run on different threads at the same time: the handles are swapped under a
+// lock, a read handle replaced while a read is in flight has that read cancelled and is
+// closed once the read has ended, and writes are serialised.
 class CHid {
 public:
     CHid();
@@ -59,24 +76,31 @@ public:
     CHid(const CHid&) = delete;
     CHid& operator=(const CHid&) = delete;
 
-    // 1 when a row of kDeviceTable is present (m_DevicePath, g_nDeviceMode,
-    // g_nLastDeviceMode and m_bFound then describe it), else 0.
+    // 1 when a row of kDeviceTable is present (m_DevicePath, Mode(), LastMode() and
+    // m_bFound then describe it), else 0.
     int FindDevice();
-    // Looks for a present HID interface with these numbers. On 1, *out holds an open
-    // probe handle to it and m_DevicePath its path.
-    int OpenHidDevice(UniqueDeviceHandle* out, std::uint16_t vendor, std::uint16_t product);
-    // (Re)opens the write and read handles on m_DevicePath and sets the read time-out to
-    // 200 ms. Handles held before are closed. 1 when both opened.
+    // Looks for a present HID interface of this row. On 1, *out holds an open probe
+    // handle to it and m_DevicePath its path.
+    int OpenHidDevice(UniqueDeviceHandle* out, const DeviceEntry& row);
+    // (Re)opens the write and read handles on m_DevicePath, with the report layout the
+    // search found there, and sets the read time-out to 200 ms. Handles held before are
+    // closed. 1 when both opened.
     int OpenDevice();
-    // Sends count payload bytes as one output report of the device mode's length.
-    // Nonzero when written; 0 when there is no write handle, no device mode, or the
-    // write failed or did not complete within a second (LastWriteError() then says why,
-    // DeviceGone() whether the receiver has been removed).
+    // Sends count payload bytes as one output report of the write file's layout: its
+    // report number, then the bytes, zero-padded (bytes beyond the report are not sent).
+    // Nonzero when written; 0 when there is no write handle, or the write failed or did
+    // not complete within a second (LastWriteError() then says why, DeviceGone() whether
+    // the receiver has been removed).
     int WriteHid(const std::uint8_t* data, std::uint8_t count);
+    // Writes a frame as reports of at most `piece` frame bytes each, every one behind
+    // its count byte, and stops at the first that fails. The reports of two frames never
+    // mix. 1 when every report was written.
+    int WriteFrame(const std::uint8_t* frame, int total, int piece);
     // Waits up to the read time-out for one input report and copies up to count payload
-    // bytes (those after the report number) into dest. Returns one of the HID_READ_
-    // results; dest is written only for HID_READ_OK.
-    DWORD ReadHid(std::uint8_t* dest, std::uint8_t count);
+    // bytes (those after the report number) into dest; *delivered, when given, is told
+    // how many payload bytes the report held. Returns one of the HID_READ_ results; dest
+    // is written only for HID_READ_OK.
+    DWORD ReadHid(std::uint8_t* dest, std::uint8_t count, std::uint16_t* delivered = nullptr);
     void SetReadTimeout(DWORD milliseconds);
     // Registers m_hNotifyWnd for HID interface arrivals and removals. 1 on success.
     int RegisterDeviceChange();
@@ -91,6 +115,13 @@ public:
     // did not complete in time).
     DWORD LastWriteError() const { return m_nLastWriteError.load(); }
     std::wstring DevicePath() const;
+    // The mode of the device the latest search found, 0 when it found none.
+    unsigned Mode() const { return m_nMode.load(); }
+    // The mode of the device seen last: set on a match, left alone by a search that finds
+    // nothing.
+    unsigned LastMode() const { return m_nLastMode.load(); }
+    // The report layout of the device the latest search found (empty when none).
+    ReportGeometry FoundGeometry() const;
 
     // Window that receives device-change notifications; set before the first search.
     HWND m_hNotifyWnd = nullptr;
@@ -110,12 +141,17 @@ private:
     std::shared_ptr<DeviceFile> m_hWrite;
     std::shared_ptr<DeviceFile> m_hRead;
     std::wstring m_DevicePath;
+    ReportGeometry m_Found; // of m_DevicePath
+    std::atomic<unsigned> m_nMode{0};
+    std::atomic<unsigned> m_nLastMode{0};
     std::atomic<DWORD> m_nReadTimeout{0};
     int m_bNotifyRegistered = 0;
     UniqueDeviceNotification m_hDevNotify;
 
     std::atomic<bool> m_bGone{false};
     std::atomic<DWORD> m_nLastWriteError{ERROR_SUCCESS};
-    mutable std::mutex m_Lock; // m_hWrite, m_hRead, m_DevicePath
+    mutable std::mutex m_Lock; // m_hWrite, m_hRead, m_DevicePath, m_Found
     std::mutex m_SearchLock;   // one search at a time; m_bNotifyRegistered, m_hDevNotify
+    std::mutex m_WriteLock;    // one report written at a time
+    std::mutex m_FrameLock;    // the reports of one frame written together
 };

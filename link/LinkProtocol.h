@@ -47,6 +47,15 @@ constexpr int DATA_PIECE_MAX = 39;     // a SUB_DATA frame travels in pieces of 
 constexpr int IMAGE_HEADER_SIZE = 28;  // the image header carried by SUB_HEADER
 constexpr int IMAGE_BLOCK_SIZE = 32;   // image bytes carried by one SUB_DATA frame
 
+// The SUB_DATA frames an image of this many data bytes takes, and the bytes they carry
+// (whole blocks, the last one read past the data as far as the file goes).
+constexpr std::uint64_t ImageBlocks(std::uint64_t dataLength) {
+    return (dataLength + IMAGE_BLOCK_SIZE - 1) / IMAGE_BLOCK_SIZE;
+}
+constexpr std::uint64_t WholeBlockBytes(std::uint64_t dataLength) {
+    return ImageBlocks(dataLength) * IMAGE_BLOCK_SIZE;
+}
+
 // Report layout by device mode: mode 1 reports are 64 bytes with report number 0x81,
 // mode 2 reports 65 bytes with report number 0x00; mode 0 means no receiver found.
 constexpr int REPORT_LENGTH_MODE1 = 64;

@@ -12,14 +12,6 @@
 
 class CHid;
 
-// Holds kListenMarker while the listen worker is to keep listening; the version reply
-// stores the receiver's version word in it, which ends that worker's loop.
-constexpr std::uint32_t kListenMarker = 0x5A5A5A5A;
-extern std::atomic<std::uint32_t> g_nListenMarker;
-
-// The workers' receive buffer: byte 0 the frame's count, bytes 1.. the frame.
-extern std::uint8_t g_RxReport[65];
-
 // What the receive loop hands its reports to.
 class IReplySink {
 public:
@@ -49,7 +41,7 @@ LoopEnd ReceiveLoop(CHid& hid, IReplySink& sink, const std::atomic<bool>& stop,
                     const std::atomic<bool>& removed);
 
 // The listen worker: opens the device, asks for the firmware version and runs the
-// receive loop until the version reply has come (g_nListenMarker changes), stop is set,
-// or the receiver is gone. Returns 0.
+// receive loop until the sink has heard it (it stops listening), stop is set, or the
+// receiver is gone. Returns 0.
 unsigned ListenThread(CHid& hid, IReplySink& sink, const std::atomic<bool>& stop,
                       const std::atomic<bool>& removed);

@@ -47,6 +47,47 @@ BOOLEAN SimReceiver::HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attribut
     return TRUE;
 }
 
+// The capabilities of an open device: the lengths of its reports, as the host sees them.
+BOOLEAN SimReceiver::HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* data) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    const OpenFile* file = FindFile(device);
+    if (!file) {
+        return static_cast<BOOLEAN>(error.Fail(ERROR_INVALID_HANDLE));
+    }
+    if (!data) {
+        return static_cast<BOOLEAN>(error.Fail(ERROR_INVALID_PARAMETER));
+    }
+    const bool readable = file->Device == kReceiver
+                              ? m_bCapsReadable && !ReceiverFileGone(*file)
+                              : m_Others[static_cast<std::size_t>(file->Device)].CapsReadable;
+    if (!readable) {
+        return static_cast<BOOLEAN>(error.Fail(ERROR_GEN_FAILURE));
+    }
+    auto caps = std::make_unique<HIDP_CAPS>();
+    caps->InputReportByteLength = static_cast<USHORT>(ReportLength(file->Device));
+    caps->OutputReportByteLength = caps->InputReportByteLength;
+    *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(caps.get());
+    m_Preparsed[*data] = std::move(caps);
+    return TRUE;
+}
+
+BOOLEAN SimReceiver::HidD_FreePreparsedData(PHIDP_PREPARSED_DATA data) {
+    LastErrorOnExit error;
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_Preparsed.erase(data) ? TRUE : static_cast<BOOLEAN>(error.Fail(ERROR_INVALID_PARAMETER));
+}
+
+NTSTATUS SimReceiver::HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    const auto it = m_Preparsed.find(data);
+    if (it == m_Preparsed.end() || !caps) {
+        return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    }
+    *caps = *it->second;
+    return HIDP_STATUS_SUCCESS;
+}
+
 HDEVINFO SimReceiver::SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR, HWND, DWORD flags) {
     std::lock_guard<std::mutex> lock(m_Lock);
     auto set = std::make_unique<InfoSet>();
@@ -235,7 +276,7 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
         if (m_bKeepRecords) {
             m_Writes.back().Accepted = true;
         }
-    } else if (size != static_cast<DWORD>(kOtherReportLength)) {
+    } else if (size != static_cast<DWORD>(ReportLength(file->Device))) {
         return error.Fail(ERROR_INVALID_PARAMETER);
     }
     if (written) {

@@ -140,6 +140,10 @@ bool ReadOption(const std::wstring& name, ArgumentReader& args, SimOptions* o) {
         o->Silent = true;
     } else if (name == L"--ready-twice") {
         o->ReadyTwice = true;
+    } else if (name == L"--extra-interface") {
+        o->ExtraInterface = true;
+    } else if (name == L"--caps-unreadable") {
+        o->CapsUnreadable = true;
     } else if (name == L"--usb-frames") {
         o->UsbFrames = true;
     } else if (name == L"--latency-ms") {
@@ -226,7 +230,10 @@ std::wstring SimUsage() {
            L"  --early-ack N       acknowledge the end (0x32) after N data blocks, whether\n"
            L"                      or not the image is complete\n"
            L"  --received PATH     whenever an update ends, write what it received to PATH\n"
-           L"                      as an image file\n";
+           L"                      as an image file\n"
+           L"  --extra-interface   list another interface with its numbers before it, with\n"
+           L"                      8-byte reports (another collection of the same device)\n"
+           L"  --caps-unreadable   its capabilities cannot be read\n";
 }
 
 void ReportSimUsageError(const std::wstring& error) {
@@ -255,6 +262,9 @@ void ApplySimOptions(const SimOptions& options, SimReceiver& receiver) {
         receiver.FailWriteAt(options.WriteFailsAt);
     if (options.WriteHangsAt)
         receiver.HangWriteAt(options.WriteHangsAt);
+    receiver.SetCapsReadable(!options.CapsUnreadable);
+    if (options.ExtraInterface)
+        receiver.AddExtraInterface();
     // The path is fixed now: the file chooser moves the current directory to wherever
     // the image was chosen, and the file belongs where the person pointed at start-up.
     const std::wstring path = FullPath(options.ReceivedPath);

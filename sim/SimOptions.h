@@ -29,6 +29,8 @@ struct SimOptions {
     int GarbageEvery = 0;               // --garbage-every N: 0 for never, else N >= 1
     bool ReadyTwice = false;            // --ready-twice
     int EarlyAck = 0;                   // --early-ack N: 0 for never, else N >= 1
+    bool ExtraInterface = false;        // --extra-interface
+    bool CapsUnreadable = false;        // --caps-unreadable
     std::wstring ReceivedPath;          // --received PATH: empty for none
 };
 

@@ -111,6 +111,16 @@ void SimReceiver::AddOtherDevice(const SimOtherDevice& device) {
     }
 }
 
+void SimReceiver::AddExtraInterface() {
+    SimOtherDevice collection;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        collection.VendorID = m_nVendor;
+        collection.ProductID = m_nProduct;
+    }
+    AddOtherDevice(collection);
+}
+
 bool SimReceiver::RemoveOtherDevice() {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_Others.empty()) {
@@ -135,6 +145,11 @@ void SimReceiver::SetRemovalError(RemovalError error) {
 void SimReceiver::FailDetailQueries(int times) {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_nDetailFailures = times;
+}
+
+void SimReceiver::SetCapsReadable(bool readable) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_bCapsReadable = readable;
 }
 
 void SimReceiver::FailWrites(int times) {
@@ -563,6 +578,11 @@ std::size_t SimReceiver::OpenHandles() const {
     return m_Files.size();
 }
 
+std::size_t SimReceiver::OpenPreparsedData() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_Preparsed.size();
+}
+
 std::size_t SimReceiver::OpenInfoSets() const {
     std::lock_guard<std::mutex> lock(m_Lock);
     return m_Sets.size();
@@ -621,7 +641,8 @@ std::uint16_t SimReceiver::ReceiverProduct() const {
 }
 
 int SimReceiver::ReportLength(int device) const {
-    return device == kReceiver ? m_Firmware.ReportLength() : kOtherReportLength;
+    return device == kReceiver ? m_Firmware.ReportLength()
+                               : m_Others[static_cast<std::size_t>(device)].ReportLength;
 }
 
 SimReceiver::OpenFile* SimReceiver::FindFile(HANDLE file) {

@@ -26,6 +26,8 @@ struct SimOtherDevice {
     bool Openable = true;           // false: CreateFileW fails with access denied
     bool AttributesReadable = true; // false: HidD_GetAttributes fails
     int DetailFailures = 0;         // detail queries that fail before one succeeds; -1: all
+    int ReportLength = 8;           // of its input and output reports
+    bool CapsReadable = true;       // false: HidD_GetPreparsedData fails
 };
 
 // One WriteFile on a receiver handle: the report as passed, and whether it was taken.
@@ -89,6 +91,9 @@ public:
     void AddOtherDevice(const SimOtherDevice& device);
     // The last device added leaves, with notifications. False when there is none.
     bool RemoveOtherDevice();
+    // Another top-level collection of the receiver itself, as the system lists one: an
+    // interface with the receiver's mode-1 numbers and 8-byte reports, listed before it.
+    void AddExtraInterface();
 
     // How requests on the open files of a removed receiver fail. The HID class refuses
     // them as a device being deleted (STATUS_DELETE_PENDING, ERROR_ACCESS_DENIED to the
@@ -98,6 +103,8 @@ public:
 
     // --- Faults of the system services (a count of -1 means every time).
     void FailDetailQueries(int times); // the receiver's interface detail query
+    // False: the receiver's capabilities cannot be read (HidD_GetPreparsedData fails).
+    void SetCapsReadable(bool readable);
     void FailWrites(int times);        // WriteFile on the receiver fails
     // The nth WriteFile on the receiver from now on (1 for the next) fails, and the
     // `times - 1` after it too (-1: every one from the nth on).
@@ -147,6 +154,7 @@ public:
     void OnUpdateEnded(std::function<void(const SimUpdateResult&)> handler);
     int Polls() const;
     std::size_t OpenHandles() const;
+    std::size_t OpenPreparsedData() const; // capability records not freed yet
     std::size_t OpenInfoSets() const;
     std::size_t Registrations() const;
     int RegisterCalls() const;
@@ -159,6 +167,9 @@ public:
     // --- DeviceApi.
     void HidD_GetHidGuid(LPGUID hidGuid) override;
     BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) override;
+    BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* data) override;
+    BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA data) override;
+    NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps) override;
     HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent,
                                   DWORD flags) override;
     BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA deviceInfo,
@@ -267,6 +278,7 @@ private:
     RemovalError m_RemovalError = RemovalError::DeletePending;
     std::vector<std::uint8_t> m_CancelFrame;
     int m_nDetailFailures = 0;
+    bool m_bCapsReadable = true;
     int m_nWriteFailures = 0;
     std::uint64_t m_nReceiverWrites = 0; // WriteFile calls on the receiver so far
     std::uint64_t m_nFailFromWrite = 0;  // the writes numbered [from, until) fail
@@ -282,6 +294,7 @@ private:
     std::function<void(const SimUpdateResult&)> m_UpdateEnded;
 
     std::map<HANDLE, OpenFile> m_Files;
+    std::map<PHIDP_PREPARSED_DATA, std::unique_ptr<HIDP_CAPS>> m_Preparsed;
     std::uintptr_t m_nNextFile = 0x5100;
     std::list<PendingRead> m_Reads;
     std::uint64_t m_nNextRead = 1;

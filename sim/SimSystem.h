@@ -18,7 +18,6 @@ constexpr ULONG_PTR kStatusDeviceNotConnected = 0xC000009D;
 constexpr ULONG_PTR kStatusDeletePending = 0xC0000056;
 
 constexpr std::size_t kInputBuffers = 32; // reports a read handle holds while nobody reads
-constexpr int kOtherReportLength = 8;     // input and output reports of the other devices
 
 // Sets the calling thread's last error when it goes out of scope, after any lock
 // declared behind it has been released (so unlocking cannot disturb the value).

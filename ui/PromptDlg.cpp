@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "ui/SkinPictures.h"
 

@@ -3,12 +3,12 @@
 #include <dbt.h>
 
 #include "KestrixVersion.h"
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "link/Frames.h"
 #include "link/LinkWorkers.h"
 #include "res/resource.h"
 #include "ui/SkinPictures.h"
-#include "update/FirmwareChooser.h"
+#include "ui/FirmwareChooser.h"
 
 namespace {
 constexpr COLORREF kBodyColor = RGB(0xb4, 0x20, 0x2d);
@@ -69,7 +69,6 @@ END_MESSAGE_MAP()
 
 CUpdateDlg::CUpdateDlg(CWnd* pParent) : CDialog(IDD_MAIN, pParent) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
-    SetLinkHid(&m_Hid);
 }
 
 CUpdateDlg::~CUpdateDlg() {
@@ -77,7 +76,6 @@ CUpdateDlg::~CUpdateDlg() {
     m_pBtnClose.reset();
     m_pBtnMinimize.reset();
     m_pBtnUpdate.reset();
-    SetLinkHid(nullptr);
 }
 
 void CUpdateDlg::DoDataExchange(CDataExchange* pDX) {
@@ -107,18 +105,16 @@ BOOL CUpdateDlg::OnInitDialog() {
     m_Progress.SendMessage(PBM_SETPOS, 0);
     m_Progress.SetOwner(this);
 
-    g_nDeviceMode = 0;
     m_Worker.SetNotify(m_hWnd, WM_KX_WORKER_ENDED);
     m_Hid.m_hNotifyWnd = m_hWnd; // before the first search, which registers it
     SetWindowText(LoadLocalizedString(TXT_TITLE) + L" V" KX_VERSION_SHORT_W);
-    g_nListenMarker = kListenMarker;
 
     if (m_Hid.FindDevice()) {
-        if (g_nLastDeviceMode == 1) {
+        if (m_Hid.LastMode() == 1) {
             EnableUpdateButton(true);
             SetConnected(true);
             StartListenThread();
-        } else if (g_nLastDeviceMode == 2) {
+        } else if (m_Hid.LastMode() == 2) {
             // Ask it to switch every second until a request goes through.
             SetTimer(kModeSwitchTimer, 1000);
         }
@@ -285,7 +281,7 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
                        event != DBT_DEVICEREMOVECOMPLETE))
         return TRUE;
     const bool found = m_Hid.FindDevice() != 0;
-    const unsigned lastMode = g_nLastDeviceMode;
+    const unsigned lastMode = m_Hid.LastMode();
 
     // The mode-switch request reopens the device: never while a worker talks to it. The
     // search is made again once the worker has ended.
@@ -293,7 +289,7 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
         if (ReceiverBusy())
             m_bSearchPending = true;
         else
-            RequestModeSwitch();
+            RequestModeSwitch(m_Hid);
     };
 
     switch (event) {
@@ -462,7 +458,7 @@ void CUpdateDlg::ReleaseShutdownBlock() {
 
 void CUpdateDlg::OnTimer(UINT_PTR nIDEvent) {
     // The mode-switch request reopens the device, which a running worker owns.
-    if (nIDEvent == kModeSwitchTimer && !ReceiverBusy() && RequestModeSwitch())
+    if (nIDEvent == kModeSwitchTimer && !ReceiverBusy() && RequestModeSwitch(m_Hid))
         KillTimer(kModeSwitchTimer);
     if (nIDEvent == kHistoryTimer)
         WriteRecord(); // the version after the reboot did not come in time

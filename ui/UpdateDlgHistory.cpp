@@ -17,10 +17,10 @@ void CUpdateDlg::BeginRecord() {
     UpdateRecord record;
     ::GetSystemTimeAsFileTime(&record.Started);
     record.ToolVersion = KX_VERSION_TEXT_W;
-    const unsigned mode = g_nLastDeviceMode;
-    if (mode == 1 || mode == 2) {
-        record.VendorID = kDeviceTable[mode - 1].VendorID;
-        record.ProductID = kDeviceTable[mode - 1].ProductID;
+    const unsigned mode = m_Hid.LastMode();
+    if (const DeviceEntry* row = DeviceRow(mode)) {
+        record.VendorID = row->VendorID;
+        record.ProductID = row->ProductID;
     }
     record.DeviceMode = static_cast<int>(mode);
     record.VersionBefore = VersionText();

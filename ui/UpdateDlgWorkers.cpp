@@ -13,16 +13,16 @@ constexpr DWORD kStopMs = 4000;
 } // namespace
 
 void CUpdateDlg::StartListenThread() {
-    g_nListenMarker = kListenMarker;
     if (m_bClosing || IsWorkerRunning())
         return; // one worker talks to the receiver at a time
     if (!m_Hid.OpenDevice())
         return;
+    m_VersionListener.Reset();
     m_Worker.Start(
         [this]() -> LPARAM {
             ListenThread(m_Hid, m_VersionListener, m_Worker.StopRequested(),
                          m_Worker.ReceiverRemoved());
-            return g_nListenMarker != kListenMarker; // the receiver has told its version
+            return m_VersionListener.Heard();
         },
         false);
 }
@@ -69,10 +69,10 @@ LRESULT CUpdateDlg::OnWorkerEnded(WPARAM wasUpdate, LPARAM versionSeen) {
     if (m_bSearchPending) {
         m_bSearchPending = false;
         if (m_Hid.FindDevice()) {
-            if (g_nLastDeviceMode == 1)
+            if (m_Hid.LastMode() == 1)
                 StartListenThread();
-            else if (g_nLastDeviceMode == 2)
-                RequestModeSwitch();
+            else if (m_Hid.LastMode() == 2)
+                RequestModeSwitch(m_Hid);
         }
     }
     return 0;

@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 
 namespace {
 struct FileCloser {
@@ -23,8 +23,7 @@ ImageCheck CheckHeader(const FirmwareHeader& header, std::size_t held, std::size
         return ImageCheck::TooLarge;
     if (held < header.DataLength)
         return ImageCheck::MissingData;
-    const std::size_t blocks = (header.DataLength + BLOCK_SIZE - 1) / BLOCK_SIZE;
-    *used = std::min<std::size_t>(held, blocks * BLOCK_SIZE);
+    *used = std::min<std::size_t>(held, static_cast<std::size_t>(WholeBlockBytes(header.DataLength)));
     return ImageCheck::Ok;
 }
 } // namespace
@@ -78,8 +77,7 @@ ImageCheck LoadFirmwareImage(const std::wstring& path, FirmwareImage* image,
     // The data goes straight into the image's one buffer, reserved for DataLength rounded
     // up to whole blocks: no other copy of the image is held, however large, and only
     // what the file holds is ever touched.
-    const std::size_t rounded =
-        (std::size_t{stored.DataLength} + BLOCK_SIZE - 1) / BLOCK_SIZE * BLOCK_SIZE;
+    const auto rounded = static_cast<std::size_t>(WholeBlockBytes(stored.DataLength));
     std::vector<std::uint8_t> data;
     data.reserve(rounded);
     constexpr std::size_t kPiece = 64 * 1024;

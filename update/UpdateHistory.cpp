@@ -77,7 +77,7 @@ std::wstring SystemErrorText(DWORD error) {
 }
 
 std::wstring OutcomeText(const CUpdateSession& session) {
-    const std::uint32_t total = (session.Image().Header.DataLength + 31) / 32;
+    const auto total = static_cast<std::uint32_t>(ImageBlocks(session.Image().Header.DataLength));
     const std::wstring where =
         L"after block " + std::to_wstring(session.Blocks()) +
         (session.Image().Data.empty() ? L"" : L" of " + std::to_wstring(total));

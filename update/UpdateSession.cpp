@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <climits>
 
-#include "app/Localization.h"
+#include "link/ByteOrder.h"
 #include "link/Frames.h"
 #include "link/Hid.h"
+#include "update/locale/Localization.h"
 
 namespace {
 // The bytes a frame needs before its type's fields can be read: the type at byte 1, a
@@ -13,25 +14,20 @@ namespace {
 constexpr USHORT kTypedFrame = 2;
 constexpr USHORT kFrameWithSubCode = FRAME_SUBCODE_OFFSET + 1;
 constexpr USHORT kVersionBody = FRAME_VERSION_OFFSET + 4 - FRAME_SUBCODE_OFFSET;
-
-std::uint32_t LittleEndian32(const BYTE* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 } // namespace
 
 bool ShowVersionReply(const BYTE* body, USHORT size, ISessionView& view) {
     if (size < kVersionBody)
         return false;
-    const std::uint32_t version = LittleEndian32(body + 3);
-    g_nListenMarker = version;
-    view.SetVersionText(FormatVersionText(version));
+    view.SetVersionText(FormatVersionText(ReadLittleEndian32(body + 3)));
     return true;
 }
 
 void CVersionListener::DispatchReply(const BYTE* frame, USHORT count) {
     if (count >= kFrameWithSubCode && frame[0] == 0x00 && frame[FRAME_TYPE_OFFSET] == FRAME_LINK &&
-        frame[FRAME_SUBCODE_OFFSET] == SUB_VERSION)
-        ShowVersionReply(frame + FRAME_SUBCODE_OFFSET, count - FRAME_SUBCODE_OFFSET, m_View);
+        frame[FRAME_SUBCODE_OFFSET] == SUB_VERSION &&
+        ShowVersionReply(frame + FRAME_SUBCODE_OFFSET, count - FRAME_SUBCODE_OFFSET, m_View))
+        m_bHeard = true;
 }
 
 CUpdateSession::CUpdateSession(CHid& hid, ISessionView& view) : m_Hid(hid), m_View(view) {}
@@ -54,7 +50,7 @@ void CUpdateSession::Run(const std::atomic<bool>& stop, const std::atomic<bool>&
 }
 
 bool CUpdateSession::Start() {
-    if (!SendShortCommand(CMD_START_UPDATE, 0)) {
+    if (!SendShortCommand(m_Hid, CMD_START_UPDATE, 0)) {
         WriteFailed();
         return false;
     }
@@ -172,7 +168,7 @@ int CUpdateSession::BeginFirmwareUpdate() {
         return 0;
 
     m_bUpdating = true;
-    if (!SendHeaderFrame(m_Image.Header)) {
+    if (!SendHeaderFrame(m_Hid, m_Image.Header)) {
         WriteFailed();
         return 1;
     }
@@ -202,7 +198,7 @@ void CUpdateSession::SendNextBlock() {
     // whole image has gone, and no block is ever empty.
     const std::size_t offset = static_cast<std::size_t>(m_nSentLength);
     const std::size_t n = std::min<std::size_t>(BLOCK_SIZE, m_Image.Data.size() - offset);
-    if (!SendDataFrame(m_Image.Data.data() + offset, static_cast<std::uint32_t>(n))) {
+    if (!SendDataFrame(m_Hid, m_Image.Data.data() + offset, static_cast<std::uint32_t>(n))) {
         WriteFailed();
         return;
     }
@@ -230,7 +226,7 @@ void CUpdateSession::OnAcknowledgement() {
 }
 
 void CUpdateSession::FinishUpdate() {
-    if (!SendLinkFrame(SUB_FINISH, nullptr, 0)) {
+    if (!SendLinkFrame(m_Hid, SUB_FINISH, nullptr, 0)) {
         WriteFailed();
         return;
     }

@@ -170,13 +170,18 @@ private:
 class CVersionListener final : public IReplySink {
 public:
     explicit CVersionListener(ISessionView& view) : m_View(view) {}
+    // Listens afresh, for a receiver that has just been found.
+    void Reset() { m_bHeard = false; }
+    // The receiver has told its version since the last Reset (any thread).
+    bool Heard() const { return m_bHeard.load(); }
     void DispatchReply(const BYTE* frame, USHORT count) override;
-    bool KeepListening() override { return g_nListenMarker == kListenMarker; }
+    bool KeepListening() override { return !Heard(); }
 
 private:
     ISessionView& m_View;
+    std::atomic<bool> m_bHeard{false};
 };
 
-// Shows the version of a SUB_VERSION reply (the body from its sub-code on) and stores its
-// word in g_nListenMarker. False, doing nothing, when the body is too short to hold one.
+// Shows the version of a SUB_VERSION reply (the body from its sub-code on). False, doing
+// nothing, when the body is too short to hold one.
 bool ShowVersionReply(const BYTE* body, USHORT size, ISessionView& view);

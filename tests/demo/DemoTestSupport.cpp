@@ -91,14 +91,14 @@ Bytes DemoLinkTest::Request(std::uint32_t offset) {
 }
 
 Bytes DemoLinkTest::SendImage(const Bytes& file) {
-    SendShortCommand(CMD_START_UPDATE, 0);
+    SendShortCommand(hid, CMD_START_UPDATE, 0);
     EXPECT_EQ(Bytes({0x00, 0x19, 0x01, 0x00, 0x00}), ReadFrame());
     FirmwareHeader header;
     std::memcpy(&header, file.data(), sizeof(header));
-    SendHeaderFrame(header);
+    SendHeaderFrame(hid, header);
     Bytes reply = ReadFrame();
     for (std::uint32_t sent = 0; reply == Request(sent) && 28 + sent < file.size(); sent += 32) {
-        SendDataFrame(file.data() + 28 + sent, 32);
+        SendDataFrame(hid, file.data() + 28 + sent, 32);
         reply = ReadFrame();
     }
     return reply;

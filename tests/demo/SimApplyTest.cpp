@@ -27,7 +27,7 @@ protected:
         }
     }
     Bytes QueryVersion(DWORD timeoutMs = 500) {
-        SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+        SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
         return ReadFrame(timeoutMs);
     }
 };
@@ -36,11 +36,23 @@ TEST_F(SimApplyTest, StartsAbsentInModeTwoOrWithItsVersion) {
     Start({L"--absent", L"--mode", L"2"});
     EXPECT_EQ(0, hid.FindDevice());
     Start({L"--mode", L"2"});
-    EXPECT_EQ(2, g_nDeviceMode);
+    EXPECT_EQ(2, hid.Mode());
     Start({L"--version", L"0x00020089"});
-    EXPECT_EQ(1, g_nDeviceMode);
+    EXPECT_EQ(1, hid.Mode());
     EXPECT_EQ(Bytes({0x00, 0x16, 0x07, 0x00, 0x04, 0x04, 0x00, 0x89, 0x00, 0x02, 0x00}),
               QueryVersion());
+}
+
+// Another collection of the same device is passed over; a receiver whose capabilities
+// cannot be read is not taken for one.
+TEST_F(SimApplyTest, PresentsAnotherCollectionOrUnreadableCapabilities) {
+    Start({L"--extra-interface"});
+    EXPECT_EQ(sim.DevicePath(), hid.DevicePath());
+    EXPECT_EQ(1, hid.Mode());
+    sim.Unplug();
+    Start({L"--caps-unreadable", L"--absent"});
+    sim.Plug(1);
+    EXPECT_EQ(0, hid.FindDevice());
 }
 
 TEST_F(SimApplyTest, AnswersLateOrNever) {
@@ -82,7 +94,7 @@ TEST_P(UpdateEndTest, PrintsOneLineAndWritesWhatArrived) {
     const Bytes file = SmallImage();
     EXPECT_EQ(c.lastReply, SendImage(file));
     if (c.finish)
-        SendLinkFrame(SUB_FINISH, nullptr, 0);
+        SendLinkFrame(hid, SUB_FINISH, nullptr, 0);
 
     char line[128];
     snprintf(line, sizeof(line),

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "ScaleTestSupport.h"
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "support/MainWindowHarness.h"
 #include "ui/UpdateDlg.h"

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "ui/SkinPictures.h"
 
 namespace kxtest {

@@ -19,7 +19,7 @@
 
 #include "LibrariesTestSupport.h"
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "link/UniqueKernelHandle.h"
 #include "support/MainWindowHarness.h"
 #include "support/TempDir.h"

@@ -13,7 +13,7 @@ TEST_F(LinkTest, NoReceiverFindsNothingButRegistersOnce) {
     hid.m_hNotifyWnd = window.Handle();
     EXPECT_EQ(0, hid.FindDevice());
     EXPECT_EQ(0, hid.m_bFound);
-    EXPECT_EQ(0, g_nDeviceMode);
+    EXPECT_EQ(0, hid.Mode());
     EXPECT_EQ(0, hid.FindDevice());
     EXPECT_EQ(1, sim.RegisterCalls());
     EXPECT_EQ(1u, sim.Registrations());
@@ -55,13 +55,14 @@ TEST_P(PresenceTest, MatchesTheTableInOrder) {
     }
     EXPECT_EQ(c.found, hid.FindDevice());
     EXPECT_EQ(c.found, hid.m_bFound);
-    EXPECT_EQ(c.mode, g_nDeviceMode);
-    EXPECT_EQ(c.mode, g_nLastDeviceMode);
+    EXPECT_EQ(c.mode, hid.Mode());
+    EXPECT_EQ(c.mode, hid.LastMode());
     if (c.receiverPath) {
         EXPECT_EQ(sim.DevicePath(), hid.DevicePath());
     }
     EXPECT_EQ(0u, sim.OpenHandles()) << "probe handles are closed";
     EXPECT_EQ(0u, sim.OpenInfoSets());
+    EXPECT_EQ(0u, sim.OpenPreparsedData());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,8 +75,22 @@ INSTANTIATE_TEST_SUITE_P(
         // over even when they would carry the receiver's numbers.
         PresenceCase{
             "skipsOthers", 1, {{0x046D, 0xC52B}, {V, P, false}, {V, P, true, false}}, 1, 1, true},
-        PresenceCase{"onlyOthers", 0, {{0x046D, 0xC52B}, {V, P, false}}, 0, 0, false}),
+        PresenceCase{"onlyOthers", 0, {{0x046D, 0xC52B}, {V, P, false}}, 0, 0, false},
+        // Another collection with the receiver's numbers but its own report lengths, or
+        // with capabilities that cannot be read, is not the receiver.
+        PresenceCase{"otherCollections", 1, {{V, P}, {V, P, true, true, 0, 64, false}}, 1, 1, true},
+        PresenceCase{"onlyOtherCollections", 0, {{V, P}, {V, P, true, true, 0, 64, false}}, 0, 0,
+                     false}),
     [](const ::testing::TestParamInfo<PresenceCase>& info) { return info.param.name; });
+
+TEST_F(LinkTest, AReceiverWhoseCapabilitiesCannotBeReadIsNotFound) {
+    sim.SetCapsReadable(false);
+    sim.Plug(1);
+    EXPECT_EQ(0, hid.FindDevice());
+    sim.SetCapsReadable(true);
+    EXPECT_EQ(1, hid.FindDevice());
+    EXPECT_EQ(0u, sim.OpenPreparsedData());
+}
 
 TEST_F(LinkTest, SearchAfterUnplugKeepsTheLastMode) {
     sim.Plug(2);
@@ -83,8 +98,8 @@ TEST_F(LinkTest, SearchAfterUnplugKeepsTheLastMode) {
     sim.Unplug();
     EXPECT_EQ(0, hid.FindDevice());
     EXPECT_EQ(0, hid.m_bFound);
-    EXPECT_EQ(0, g_nDeviceMode);
-    EXPECT_EQ(2, g_nLastDeviceMode);
+    EXPECT_EQ(0, hid.Mode());
+    EXPECT_EQ(2, hid.LastMode());
 }
 
 struct DetailCase {
@@ -163,12 +178,11 @@ TEST(LinkLifetime, DestructorEndsRegistrationAndClosesHandles) {
 // The real system's table, under Wine, where no receiver is attached: the search walks
 // the system's HID interfaces, registers the window and finds nothing.
 TEST(RealSystem, SearchWithoutReceiverFindsNothing) {
-    g_nDeviceMode = 0;
     NotifyWindow window;
     CHid hid;
     hid.m_hNotifyWnd = window.Handle();
     EXPECT_EQ(0, hid.FindDevice());
-    EXPECT_EQ(0, g_nDeviceMode);
+    EXPECT_EQ(0, hid.Mode());
     EXPECT_EQ(0, hid.OpenDevice());
     std::uint8_t dest[65];
     EXPECT_EQ(HID_READ_NOT_OPEN, hid.ReadHid(dest, 65));

@@ -1,6 +1,7 @@
 // Report bytes as they reach the receiver: the report layout of both modes and the
 // frames of every sender.
 #include "LinkFixture.h"
+#include "link/ByteOrder.h"
 
 #include <atomic>
 #include <cstring>
@@ -35,11 +36,10 @@ TEST_F(LinkTest, WriteHidPadsToTheModesReport) {
 
 TEST_F(LinkTest, SendersStageAndWriteTheirFrames) {
     Connect(1);
-    EXPECT_NE(0, SendShortCommand(CMD_POLL, 0));
-    EXPECT_EQ(1, SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0));
-    EXPECT_EQ(Bytes({0x05, 0x00, 0x16, 0x01, 0x00, 0x04}), Bytes(g_TxReport, g_TxReport + 6));
+    EXPECT_NE(0, SendShortCommand(hid, CMD_POLL, 0));
+    EXPECT_EQ(1, SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0));
     const std::uint8_t block[3] = {0xA1, 0xB2, 0xC3};
-    EXPECT_EQ(1, SendDataFrame(block, 3));
+    EXPECT_EQ(1, SendDataFrame(hid, block, 3));
 
     const auto reports = sim.AcceptedReports();
     ASSERT_EQ(3u, reports.size());
@@ -56,7 +56,7 @@ TEST_F(LinkTest, HeaderGoesWholeWithItsFirstFourWordsBigEndian) {
                         5,    6,    7,    8,    9,    10,   11,   12};
     FirmwareHeader header;
     std::memcpy(&header, file.data(), sizeof(header));
-    SendHeaderFrame(header);
+    SendHeaderFrame(hid, header);
     EXPECT_EQ(0, std::memcmp(&header, file.data(), sizeof(header))) << "caller's copy unchanged";
 
     const Bytes expected = {0x23, 0x00, 0x16, 0x1F, 0x00, 0x01, 0x1C, 0x00, // count, frame head
@@ -77,7 +77,7 @@ TEST_F(LinkTest, LongDataFrameTravelsInPiecesAndStopsAtAFailedWrite) {
     Bytes frame = {0x00, 0x16, 46, 0x00, 0x00, 43, 0x00};
     frame.insert(frame.end(), payload.begin(), payload.end());
 
-    EXPECT_EQ(1, SendLinkFrame(SUB_DATA, payload.data(), 43));
+    EXPECT_EQ(1, SendLinkFrame(hid, SUB_DATA, payload.data(), 43));
     auto reports = sim.AcceptedReports();
     ASSERT_EQ(2u, reports.size());
     Bytes first = {39};
@@ -89,7 +89,7 @@ TEST_F(LinkTest, LongDataFrameTravelsInPiecesAndStopsAtAFailedWrite) {
 
     sim.ClearWrites();
     sim.FailWrites(1);
-    EXPECT_EQ(0, SendLinkFrame(SUB_DATA, payload.data(), 43));
+    EXPECT_EQ(0, SendLinkFrame(hid, SUB_DATA, payload.data(), 43));
     EXPECT_EQ(1u, sim.Writes().size()) << "the second piece is not sent";
     EXPECT_TRUE(sim.AcceptedReports().empty());
 }
@@ -97,33 +97,29 @@ TEST_F(LinkTest, LongDataFrameTravelsInPiecesAndStopsAtAFailedWrite) {
 TEST_F(LinkTest, FramesThatDoNotFitAreNotSent) {
     Connect(1);
     Bytes big(2000, 0x55);
-    EXPECT_EQ(0, SendLinkFrame(SUB_HEADER, big.data(), 57)); // 64 frame bytes: over one report
-    EXPECT_EQ(0, SendLinkFrame(SUB_DATA, big.data(), 1018)); // over the frame buffer
-    EXPECT_EQ(0, SendDataFrame(big.data(), 0x80000000u));
+    EXPECT_EQ(0, SendLinkFrame(hid, SUB_HEADER, big.data(), 57)); // 64 frame bytes: over one report
+    EXPECT_EQ(0, SendLinkFrame(hid, SUB_DATA, big.data(), 1018)); // over the frame buffer
+    EXPECT_EQ(0, SendDataFrame(hid, big.data(), 0x80000000u));
     EXPECT_TRUE(sim.Writes().empty());
 }
 
 TEST_F(LinkTest, SendersWithoutADeviceWriteNothing) {
     sim.Plug(1);
-    EXPECT_EQ(0, SendShortCommand(CMD_POLL, 0)) << "nothing found, nothing open";
-    SetLinkHid(nullptr);
-    hid.FindDevice();
-    hid.OpenDevice();
-    EXPECT_EQ(0, SendShortCommand(CMD_POLL, 0));
-    EXPECT_EQ(0, SendLinkFrame(SUB_FINISH, nullptr, 0));
-    EXPECT_EQ(0, RequestModeSwitch());
+    EXPECT_EQ(0, SendShortCommand(hid, CMD_POLL, 0)) << "nothing found, nothing open";
+    EXPECT_EQ(0, SendLinkFrame(hid, SUB_FINISH, nullptr, 0));
+    EXPECT_EQ(0, RequestModeSwitch(hid));
     EXPECT_TRUE(sim.Writes().empty());
 }
 
 TEST_F(LinkTest, ModeSwitchGoesOnlyToAModeTwoReceiver) {
     Connect(1);
-    EXPECT_EQ(0, RequestModeSwitch());
+    EXPECT_EQ(0, RequestModeSwitch(hid));
     EXPECT_TRUE(sim.Writes().empty());
 
     sim.SetRebootTime(20);
     sim.Plug(2);
     ASSERT_EQ(1, hid.FindDevice());
-    EXPECT_EQ(1, RequestModeSwitch());
+    EXPECT_EQ(1, RequestModeSwitch(hid));
     const auto reports = sim.AcceptedReports();
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(Report(2, {0x05, 0x00, 0x50, 0x01, 0x00, 0x00}), reports[0]);
@@ -131,24 +127,24 @@ TEST_F(LinkTest, ModeSwitchGoesOnlyToAModeTwoReceiver) {
     // The receiver comes back in mode 1, and the switch is not sent to it again.
     ASSERT_TRUE(kxtest::WaitFor([&] { return sim.Present() && sim.Mode() == 1; }));
     EXPECT_EQ(1, hid.FindDevice());
-    EXPECT_EQ(1, g_nDeviceMode);
-    EXPECT_EQ(0, RequestModeSwitch());
+    EXPECT_EQ(1, hid.Mode());
+    EXPECT_EQ(0, RequestModeSwitch(hid));
 }
 
 // Two threads send frames at once; every report must carry one whole frame of one sender.
 TEST_F(LinkTest, ConcurrentSendersNeverMixTheirBytes) {
     Connect(1);
     constexpr int kFrames = 2000;
-    auto sender = [](std::uint8_t fill) {
+    auto sender = [this](std::uint8_t fill) {
         std::uint8_t block[32];
         std::memset(block, fill, sizeof(block));
         for (int i = 0; i < kFrames; ++i) {
-            SendDataFrame(block, sizeof(block));
+            SendDataFrame(hid, block, sizeof(block));
         }
     };
     std::thread a(sender, 0xAA), b(sender, 0xBB);
     for (int i = 0; i < kFrames; ++i) {
-        SendShortCommand(CMD_POLL, 0);
+        SendShortCommand(hid, CMD_POLL, 0);
     }
     a.join();
     b.join();

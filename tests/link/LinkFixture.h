@@ -15,17 +15,9 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A simulated receiver installed in the device seam, one CHid named as the link's, and
-// the process-wide device modes cleared, for each test.
+// A simulated receiver installed in the device seam and one CHid on it, for each test.
 class LinkTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_nDeviceMode = 0;
-        g_nLastDeviceMode = 0;
-        SetLinkHid(&hid);
-    }
-    void TearDown() override { SetLinkHid(nullptr); }
-
     // Plugs the receiver in this mode, finds it and opens it.
     void Connect(int mode) {
         sim.Plug(mode);

@@ -38,7 +38,7 @@ TEST_F(LinkTest, ReplyArrivesOnAReadingThread) {
     DWORD result = 0xFFFF;
     std::thread reader([&] { result = hid.ReadHid(dest, 65); });
     Sleep(30);
-    SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+    SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
     reader.join();
     EXPECT_EQ(HID_READ_OK, result);
     EXPECT_EQ(Payload(kVersionFrame), Bytes(dest, dest + 12));
@@ -72,12 +72,12 @@ TEST_F(LinkTest, RequestsWhoseCancelNeverEndsAreGivenUp) {
     EXPECT_LT(MillisecondsOf([&] { result = hid.ReadHid(dest, 65); }), 1000);
     EXPECT_EQ(HID_READ_FAILED, result);
     sim.HangWriteAt(1);
-    EXPECT_LT(MillisecondsOf([&] { result = SendShortCommand(CMD_POLL, 0); }), 2500);
+    EXPECT_LT(MillisecondsOf([&] { result = SendShortCommand(hid, CMD_POLL, 0); }), 2500);
     EXPECT_EQ(0u, result);
     EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), hid.LastWriteError());
 
     sim.SetCancelLatency(0);
-    SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+    SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
     EXPECT_EQ(Payload(kVersionFrame), ReadPayload(12));
 }
 
@@ -99,7 +99,7 @@ TEST_F(LinkTest, ReadThatFailsToStartIsNoReport) {
     EXPECT_GE(ms, 55) << "a caller reading in a loop keeps its pace";
     EXPECT_EQ(Bytes(65, 0xEE), Bytes(dest, dest + 65));
     EXPECT_FALSE(hid.DeviceGone());
-    SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+    SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
     EXPECT_EQ(Payload(kVersionFrame), ReadPayload(12));
 }
 
@@ -129,14 +129,14 @@ TEST_F(LinkTest, RemovedReceiverIsToldApartFromSilence) {
 
         hid.SetReadTimeout(20);
         EXPECT_EQ(HID_READ_DEVICE_GONE, hid.ReadHid(dest, 65)) << "a read started after it";
-        EXPECT_EQ(0, SendShortCommand(CMD_POLL, 0));
+        EXPECT_EQ(0, SendShortCommand(hid, CMD_POLL, 0));
 
         sim.Plug(1);
         ASSERT_EQ(1, hid.FindDevice());
         EXPECT_TRUE(hid.DeviceGone()) << "the handles are still those of the removed receiver";
         ASSERT_EQ(1, hid.OpenDevice());
         EXPECT_FALSE(hid.DeviceGone());
-        EXPECT_NE(0, SendShortCommand(CMD_POLL, 0));
+        EXPECT_NE(0, SendShortCommand(hid, CMD_POLL, 0));
         sim.Unplug();
     }
 }
@@ -144,7 +144,7 @@ TEST_F(LinkTest, RemovedReceiverIsToldApartFromSilence) {
 TEST_F(LinkTest, FailedWriteIsNotARemoval) {
     Connect(1);
     sim.FailWrites(1);
-    EXPECT_EQ(0, SendShortCommand(CMD_POLL, 0));
+    EXPECT_EQ(0, SendShortCommand(hid, CMD_POLL, 0));
     EXPECT_FALSE(hid.DeviceGone());
 }
 
@@ -159,6 +159,26 @@ TEST_F(LinkTest, SearchThatFindsNothingLeavesNothingToWrite) {
     hid.SetReadTimeout(20);
     std::uint8_t dest[65] = {};
     EXPECT_NE(HID_READ_OK, hid.ReadHid(dest, 65));
+}
+
+// A search that finds nothing for a moment, or finds the receiver's other collection,
+// changes nothing for the receiver already open: its reports keep its own layout.
+TEST_F(LinkTest, ASearchNeverDisturbsTheOpenReceiver) {
+    Connect(2);
+    const Bytes poll = {0x05, 0x00, CMD_POLL, 0x01, 0x00, 0x00};
+    auto pollGoesAsBefore = [&] {
+        sim.ClearWrites();
+        return SendShortCommand(hid, CMD_POLL, 0) != 0 &&
+               sim.AcceptedReports() == std::vector<Bytes>{Report(2, poll)};
+    };
+    sim.FailDetailQueries(-1);
+    ASSERT_EQ(0, hid.FindDevice());
+    EXPECT_TRUE(pollGoesAsBefore()) << "after a search that found nothing";
+    sim.FailDetailQueries(0);
+    sim.AddExtraInterface();
+    EXPECT_EQ(1, hid.FindDevice()) << "the mode-2 receiver, not the other collection";
+    EXPECT_EQ(2, hid.Mode());
+    EXPECT_TRUE(pollGoesAsBefore()) << "after a search that saw the other collection";
 }
 
 TEST_F(LinkTest, ReopeningClosesTheHandlesItReplaces) {
@@ -187,7 +207,7 @@ TEST_F(LinkTest, ReadOnAReplacedHandleEndsWithoutAReport) {
     EXPECT_EQ(Bytes(65, 0xEE), Bytes(dest, dest + 65));
     EXPECT_EQ(2u, sim.OpenHandles());
 
-    SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+    SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
     EXPECT_EQ(Payload(kVersionFrame), ReadPayload(12)) << "the new handle reads";
 }
 

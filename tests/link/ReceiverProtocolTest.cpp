@@ -29,11 +29,11 @@ Bytes ImageFile() {
 class ReceiverProtocolTest : public LinkTest {
 protected:
     Bytes Start(const Bytes& file) {
-        EXPECT_NE(0, SendShortCommand(CMD_START_UPDATE, 0));
+        EXPECT_NE(0, SendShortCommand(hid, CMD_START_UPDATE, 0));
         EXPECT_EQ(kReady, ReadFrame());
         FirmwareHeader header;
         std::memcpy(&header, file.data(), sizeof(header));
-        SendHeaderFrame(header);
+        SendHeaderFrame(hid, header);
         return ReadFrame();
     }
     // Answers each request with the next block while it keeps asking; returns the reply
@@ -41,7 +41,7 @@ protected:
     Bytes SendBlocks(const Bytes& file, Bytes reply, int* blocks) {
         std::size_t offset = 28;
         while (reply == Request(static_cast<std::uint32_t>(offset - 28)) && offset < file.size()) {
-            SendDataFrame(file.data() + offset, 32);
+            SendDataFrame(hid, file.data() + offset, 32);
             offset += 32;
             ++*blocks;
             reply = ReadFrame();
@@ -49,7 +49,7 @@ protected:
         return reply;
     }
     std::uint32_t QueryVersion() {
-        SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+        SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
         const Bytes reply = ReadFrame();
         if (reply.size() != 11) {
             return 0;
@@ -77,7 +77,7 @@ TEST_P(WholeUpdateTest, EndsWithAFinishAndAReboot) {
     EXPECT_EQ(4, blocks);
     EXPECT_EQ(endWithAck ? Bytes({0x00, 0x14, 0x01, 0x00, 0x32}) : Request(128), last);
 
-    SendLinkFrame(SUB_FINISH, nullptr, 0);
+    SendLinkFrame(hid, SUB_FINISH, nullptr, 0);
     ASSERT_TRUE(kxtest::WaitFor([&] { return ended == 1 && sim.Present() && sim.Idle(); }));
     EXPECT_EQ(file, sim.ReceivedImage());
     const SimUpdateResult result = sim.LastUpdate();
@@ -86,7 +86,7 @@ TEST_P(WholeUpdateTest, EndsWithAFinishAndAReboot) {
     EXPECT_EQ(0x00030087u, result.VersionWord);
 
     // Rebooted: the old handles are gone, and it reports the version it received.
-    EXPECT_EQ(0, SendShortCommand(CMD_POLL, 0));
+    EXPECT_EQ(0, SendShortCommand(hid, CMD_POLL, 0));
     EXPECT_TRUE(hid.DeviceGone());
     ASSERT_EQ(1, hid.FindDevice());
     ASSERT_EQ(1, hid.OpenDevice());
@@ -165,7 +165,7 @@ TEST_F(ReceiverProtocolTest, UsbFramesTakeTwoFramesFromABlockToTheNextRequest) {
 TEST_F(ReceiverProtocolTest, AnswersAfterItsLatency) {
     sim.SetReplyLatency(150);
     Connect(1);
-    SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+    SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
     EXPECT_TRUE(ReadFrame(40).empty());
     EXPECT_EQ(11u, ReadFrame(1000).size());
 }
@@ -173,7 +173,7 @@ TEST_F(ReceiverProtocolTest, AnswersAfterItsLatency) {
 TEST_F(ReceiverProtocolTest, GarbageAndShortFramesPrecedeEachReply) {
     sim.SetGarbageFrames(true);
     Connect(1);
-    SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0);
+    SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0);
     EXPECT_EQ(Payload({0xA5, 0x16, 0x01, 0x00, 0x14}), ReadPayload(6));
     EXPECT_EQ(Bytes(6, 0x00), ReadPayload(6));
     EXPECT_EQ(Payload({0x00, 0x04}), ReadPayload(3));
@@ -199,7 +199,7 @@ TEST_F(ReceiverProtocolTest, ModeTwoReceiverOnlyHearsTheSwitch) {
     const std::size_t before = interfaceEvents().size();
     const std::wstring modeTwoPath = sim.DevicePath();
     EXPECT_EQ(0u, QueryVersion());
-    ASSERT_EQ(1, RequestModeSwitch());
+    ASSERT_EQ(1, RequestModeSwitch(hid));
     ASSERT_TRUE(kxtest::WaitFor([&] { return sim.Present() && sim.Idle(); }));
 
     std::vector<NotifyWindow::Event> events = interfaceEvents();
@@ -212,7 +212,7 @@ TEST_F(ReceiverProtocolTest, ModeTwoReceiverOnlyHearsTheSwitch) {
     EXPECT_EQ(sim.DevicePath(), events[1].Path);
     EXPECT_NE(modeTwoPath, sim.DevicePath());
     ASSERT_EQ(1, hid.FindDevice());
-    EXPECT_EQ(1, g_nDeviceMode);
+    EXPECT_EQ(1, hid.Mode());
 }
 
 } // namespace

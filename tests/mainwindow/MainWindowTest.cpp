@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "link/LinkProtocol.h"
 #include "res/resource.h"
 #include "ui/UpdateDlg.h"
@@ -188,6 +188,7 @@ TEST(MainWindow, RemovalWhileAnotherMatchingReceiverRemainsChangesNothing) {
     SimOtherDevice twin;
     twin.VendorID = KESTRIX_VENDOR_ID;
     twin.ProductID = KESTRIX_PRODUCT_ID;
+    twin.ReportLength = REPORT_LENGTH_MODE1;
     h.sim.AddOtherDevice(twin);
     h.sim.Plug(1);
     HWND window = h.Start();

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "Scenario.h"
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "link/Frames.h"
 #include "link/Hid.h"
 #include "sim/WholeFile.h"
@@ -186,14 +186,11 @@ void LinkOnRealStack(Scenario& s) {
     NotificationCounter notifications;
     CHid hid;
     hid.m_hNotifyWnd = notifications.Window();
-    SetLinkHid(&hid);
-    struct Unlink {
-        ~Unlink() { SetLinkHid(nullptr); }
-    } unlink;
 
-    Check(hid.FindDevice() == 1 && g_nDeviceMode == 1, L"the search does not find it in mode 1");
+    Check(hid.FindDevice() == 1 && hid.Mode() == 1, L"the search does not find it in mode 1");
     Check(hid.OpenDevice() == 1, L"the receiver does not open");
-    Check(SendLinkFrame(SUB_QUERY_VERSION, nullptr, 0) == 1, L"the version query was not written");
+    Check(SendLinkFrame(hid, SUB_QUERY_VERSION, nullptr, 0) == 1,
+          L"the version query was not written");
     std::uint8_t reply[REPORT_LENGTH_MODE1 - 1] = {};
     DWORD result = HID_READ_TIMEOUT;
     for (int i = 0; i < 50 && result != HID_READ_OK; ++i)
@@ -234,7 +231,8 @@ void LinkOnRealStack(Scenario& s) {
     Check(result == HID_READ_DEVICE_GONE && hid.DeviceGone(),
           L"the waiting read did not end as device gone");
     const ULONGLONG write = GetTickCount64();
-    Check(SendShortCommand(CMD_POLL, 0) == 0, L"a write to the gone receiver counted as written");
+    Check(SendShortCommand(hid, CMD_POLL, 0) == 0,
+          L"a write to the gone receiver counted as written");
     Say(L"A write to the gone receiver failed after " + std::to_wstring(GetTickCount64() - write) +
         L" ms");
 

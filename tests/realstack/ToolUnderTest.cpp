@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "support/MainWindowHarness.h"
 #include "support/WinTest.h"

@@ -2,7 +2,7 @@
 // uncompressed bitmap of the size the window and the controls are laid out for, loads
 // both ways the program loads pictures, and leaves plain patches of the skin colours
 // where controls paint over it.
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "SkinPictureList.h"
 

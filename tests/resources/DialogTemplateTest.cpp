@@ -1,7 +1,7 @@
 // The dialog templates of the main window (102) and the prompt (111): read back from the
 // resource as DLGTEMPLATEEX, they have the styles, font, controls, ids, rectangles and
 // initial contents the windows are built on; and the platform creates both from them.
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "support/WinTest.h"
 

@@ -2,7 +2,7 @@
 // (independently of the resource script, so an encoding or escaping fault in the string
 // tables shows here), every absent entry loads as the empty string, and a resource index
 // maps to the English set whatever the language, unless it is Japanese.
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 
 #include <gtest/gtest.h>
 

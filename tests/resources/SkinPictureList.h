@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 
 struct PictureSize {

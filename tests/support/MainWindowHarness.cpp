@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "link/LinkProtocol.h"
 #include "support/ReceiverFrames.h"
 #include "res/resource.h"

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "ui/ButtonEx.h"
 

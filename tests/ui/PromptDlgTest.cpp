@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "ui/PromptDlg.h"
 

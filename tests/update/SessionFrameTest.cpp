@@ -30,9 +30,7 @@ protected:
         sim.Plug(1);
         ASSERT_EQ(hid.FindDevice(), 1);
         ASSERT_EQ(hid.OpenDevice(), 1);
-        SetLinkHid(&hid);
     }
-    void TearDown() override { SetLinkHid(nullptr); }
 
     // A finished update reboots the receiver: wait for it to come back and open it again.
     void Reconnect() {
@@ -396,7 +394,6 @@ TEST_F(SessionFrameTest, FramesShorterThanTheirTypeNeedsAreIgnored) {
 
 TEST_F(SessionFrameTest, WithNoUpdateRunningOnlyTheVersionReplyCounts) {
     CVersionListener listener(view);
-    g_nListenMarker = kListenMarker;
     for (const Frame& frame :
          {kRequest, kAckDone, kReady, Frame{0x00, FRAME_LINK, 0x01, 0x00, 0x15}})
         listener.DispatchReply(frame.data(), static_cast<USHORT>(frame.size()));

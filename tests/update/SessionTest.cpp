@@ -304,12 +304,9 @@ TEST_F(SessionTest, ListenWorkerPollsASilentReceiverAndEndsOnTheVersionReply) {
     EXPECT_LE(perSecond, 7);
     EXPECT_TRUE(h.Dialog()->IsWorkerRunning());
 
-    h.sim.SendFrame(VersionFrame(kListenMarker)); // a version word equal to the marker
+    // Any version word ends it, whatever its value.
+    h.sim.SendFrame(VersionFrame(0x5A5A5A5A));
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V231.30  Beta90"; }));
-    EXPECT_TRUE(h.Dialog()->IsWorkerRunning()); // keeps listening
-
-    h.sim.SendFrame(VersionFrame(0xFFFFFFFF));
-    EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"?"; }));
     EXPECT_TRUE(WorkerEnds());
 }
 

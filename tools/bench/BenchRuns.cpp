@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "support/MainWindowHarness.h"
 #include "ui/UpdateDlg.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 #include "link/LinkProtocol.h"
 #include "res/resource.h"
 #include "support/MainWindowHarness.h"

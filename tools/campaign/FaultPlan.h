@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "link/LinkProtocol.h"
+
 class SimReceiver;
 
 // The kinds of fault a run may carry; each run draws one or more (or none).
@@ -53,7 +55,7 @@ struct FaultPlan {
     // The image: DataLength, and the data bytes the file holds (DataLength or more).
     std::uint32_t DataLength = 0;
     std::uint32_t FileData = 0;
-    std::uint32_t Blocks() const { return (DataLength + 31) / 32; }
+    std::uint32_t Blocks() const { return static_cast<std::uint32_t>(ImageBlocks(DataLength)); }
 
     // The faults' parameters, drawn whether or not their kind is in the run.
     std::uint8_t FailureSubCode = 0x15;

@@ -81,7 +81,7 @@ ImageCheck Expected(const std::vector<std::uint8_t>& bytes, std::size_t* used) {
         return ImageCheck::TooLarge;
     if (bytes.size() - 28 < length)
         return ImageCheck::MissingData;
-    const std::size_t whole = (static_cast<std::size_t>(length) + 31) / 32 * 32;
+    const std::size_t whole = static_cast<std::size_t>(WholeBlockBytes(length));
     *used = std::min(bytes.size() - 28, whole);
     return ImageCheck::Ok;
 }
@@ -301,7 +301,6 @@ private:
 
 public:
     bool Connect() {
-        SetLinkHid(&m_Hid);
         return m_Guard.Valid() && m_Hid.FindDevice() && m_Hid.OpenDevice();
     }
 };

@@ -29,6 +29,23 @@ BOOLEAN TakingReceiver::HidD_GetAttributes(HANDLE, PHIDD_ATTRIBUTES attributes) 
     return TRUE;
 }
 
+// The receiver's capabilities: those of its mode-1 row.
+BOOLEAN TakingReceiver::HidD_GetPreparsedData(HANDLE, PHIDP_PREPARSED_DATA* data) {
+    *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(const_cast<DeviceEntry*>(&kDeviceTable[0]));
+    return TRUE;
+}
+
+BOOLEAN TakingReceiver::HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) {
+    return TRUE;
+}
+
+NTSTATUS TakingReceiver::HidP_GetCaps(PHIDP_PREPARSED_DATA, PHIDP_CAPS caps) {
+    *caps = HIDP_CAPS{};
+    caps->InputReportByteLength = kDeviceTable[0].Reports.InputLength;
+    caps->OutputReportByteLength = kDeviceTable[0].Reports.OutputLength;
+    return HIDP_STATUS_SUCCESS;
+}
+
 HDEVINFO TakingReceiver::SetupDiGetClassDevsW(const GUID*, PCWSTR, HWND, DWORD) {
     return kSet;
 }

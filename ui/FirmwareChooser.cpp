@@ -1,11 +1,11 @@
-#include "update/FirmwareChooser.h"
+#include "ui/FirmwareChooser.h"
 
 #include <commdlg.h>
 
 #include <cwchar>
 #include <vector>
 
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 
 namespace {
 // The chooser's filter: "<file type>(*.dat)" showing "*.dat", as the system wants it

@@ -1,4 +1,4 @@
-#include "app/Localization.h"
+#include "update/locale/Localization.h"
 
 namespace {
 
