@@ -202,20 +202,38 @@ TEST_F(SessionTest, ImagesThatCannotBeSentWholeAreRefusedBeforeAnythingIsSent) {
     kxtest::WriteImage(tooLarge, 0x86, kMaxDataLength + 1, 64);
     const std::wstring absent = kxtest::TempPath(L"no-such-image.dat");
 
-    for (const std::wstring& path : {tooShort, noData, missingData, tooLarge, absent}) {
-        PressUpdateAndChoose(path);
+    const struct {
+        const std::wstring& path;
+        ImageCheck why;
+    } images[] = {{tooShort, ImageCheck::TooShort},
+                  {noData, ImageCheck::NoData},
+                  {missingData, ImageCheck::MissingData},
+                  {tooLarge, ImageCheck::TooLarge},
+                  {absent, ImageCheck::Unreadable}};
+    for (const auto& image : images) {
+        SCOPED_TRACE(testing::Message() << "image " << ImageCheckText(image.why));
+        PressUpdateAndChoose(image.path);
         // The chooser itself may object to a file that does not exist; accept that too.
         HWND prompt = h.WaitForPrompt(2000);
-        if (path == absent && !prompt) {
+        if (image.why == ImageCheck::Unreadable && !prompt) {
             MainWindowHarness::CancelChooser(h.WaitForChooser());
+            EXPECT_TRUE(WorkerEnds());
+            EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Declined);
         } else {
             ASSERT_NE(prompt, nullptr);
             EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Open file error! Please check the file!");
+            EXPECT_TRUE(WorkerEnds());
+            EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Refused);
+            EXPECT_EQ(h.Dialog()->Session()->RefusedBecause(), image.why)
+                << "refused as: " << ImageCheckText(h.Dialog()->Session()->RefusedBecause());
         }
-        EXPECT_TRUE(WorkerEnds());
+        // Only the start command went: no header, no block, no finish.
+        EXPECT_EQ(StartCommands(), 1);
+        EXPECT_EQ(Count(SUB_HEADER), 0);
+        EXPECT_EQ(Count(SUB_DATA), 0);
+        EXPECT_EQ(Count(SUB_FINISH), 0);
         h.sim.ClearWrites();
     }
-    EXPECT_EQ(Count(SUB_HEADER), 0);
 }
 
 TEST_F(SessionTest, ARemovedReceiverEndsTheSessionAsAFailure) {
