@@ -248,15 +248,39 @@ TEST_F(SessionTest, ARemovedReceiverEndsTheSessionAsAFailure) {
     EXPECT_FALSE(h.UpdateButtonEnabled());
 }
 
-TEST_F(SessionTest, ADataRequestOrAcknowledgementWhenNoUpdateRunsIsIgnored) {
-    // State as at start-up; the listen worker reads them, then the version that ends it.
+// Once an update has ended, the receiver may still send what belonged to it: a data
+// request, the end acknowledgement. No worker answers them while none runs, and the next
+// update does not take them for its own: it reads the receiver afresh, and its ready
+// reply opens the chooser.
+TEST_F(SessionTest, ADataRequestOrAcknowledgementAfterAnUpdateHasEndedBringsNothing) {
+    const std::wstring path = kxtest::TempPath(L"stray.dat");
+    kxtest::WriteImage(path, 0x86, 256, 256);
+    StartSession(path);
+    RequestBlock();
+    RequestBlock();
+    h.sim.SendFrame({0x00, FRAME_LINK, 0x01, 0x00, SUB_FAILURE_1});
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+    ASSERT_TRUE(WorkerEnds());
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+
     h.sim.SendFrame(kDataRequest);
     h.sim.SendFrame({0x00, REPLY_ACK, 0x01, 0x00, ACK_UPDATE_DONE});
-    h.sim.SendFrame(VersionFrame(0x86));
-    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.sim.Idle(); })); // both have arrived
+
+    h.ClickUpdate();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == 2; }));
+    h.sim.SendFrame(kReady);
+    HWND chooser = h.WaitForChooser();
+    const HWND prompt = h.CurrentPrompt();
+    EXPECT_EQ(prompt, nullptr) << "shown: " << (prompt ? h.PromptText(prompt) : L"");
+    ASSERT_NE(chooser, nullptr);
+    MainWindowHarness::CancelChooser(chooser);
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Declined);
+    // The first update's header and two blocks, and nothing since.
+    EXPECT_EQ(Count(SUB_HEADER), 1);
+    EXPECT_EQ(Count(SUB_DATA), 2);
     EXPECT_EQ(Count(SUB_FINISH), 0);
-    EXPECT_EQ(Count(SUB_DATA), 0);
-    EXPECT_EQ(h.CurrentPrompt(), nullptr);
 }
 
 TEST_F(SessionTest, AReceiverThatNeverAnswersMeetsTheDeadline) {
