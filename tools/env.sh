@@ -85,6 +85,8 @@ kx_start_wine() {
         kx_wine_read_hidraw
         restart=1
     fi
+    # Read by Wine's debugger at each crash: nothing to restart for it.
+    kx_wine_shows_no_crash_dialog || kx_wine_show_no_crash_dialog
     if [ -n "$restart" ]; then
         # The desktop and the HID bus read their settings when they start: start Wine afresh.
         kx_wineserver -k >/dev/null 2>&1 || true
@@ -133,6 +135,20 @@ kx_wine_reads_hidraw() {
 
 kx_wine_read_hidraw() {
     wine reg add "$KX_WINEBUS_KEY" /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+    return 0
+}
+
+# A program that crashes ends at once, Wine's backtrace of it on standard error, instead
+# of waiting in Wine's crash dialog for someone to close it (under a test, until its
+# time-out, with what it printed lost).
+KX_WINEDBG_KEY='HKCU\Software\Wine\WineDbg'
+
+kx_wine_shows_no_crash_dialog() {
+    wine reg query "$KX_WINEDBG_KEY" /v ShowCrashDialog 2>/dev/null </dev/null | grep -q 'REG_DWORD *0x0'
+}
+
+kx_wine_show_no_crash_dialog() {
+    wine reg add "$KX_WINEDBG_KEY" /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
     return 0
 }
 

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr char kRecordStart[] = "Kestrix OV Tools update at ";
-constexpr wchar_t kLockName[] = L"Local\\Kestrix.OVTools.History";
 constexpr DWORD kLockWaitMs = 2000;
 
 std::mutex g_PathLock;
@@ -238,7 +237,7 @@ bool AppendUpdateRecord(const std::string& text, const std::wstring& path) {
 
     // One writer at a time across every copy of the tool; a lock not had within its wait
     // leaves the record out rather than holding anything up.
-    UniqueKernelHandle lock(::CreateMutexW(nullptr, FALSE, kLockName));
+    UniqueKernelHandle lock(::CreateMutexW(nullptr, FALSE, kHistoryLockName));
     if (!lock.Valid())
         return false;
     const DWORD wait = ::WaitForSingleObject(lock.Get(), kLockWaitMs);

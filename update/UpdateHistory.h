@@ -45,6 +45,9 @@ std::wstring UpdateHistoryPath();
 // Sets the history file for this process (tests); empty goes back to the usual one.
 void SetUpdateHistoryPath(const std::wstring& path);
 
+// The lock every copy of the tool takes to write the history.
+constexpr wchar_t kHistoryLockName[] = L"Local\\Kestrix.OVTools.History";
+
 // The most the history keeps: older records are dropped, whole, to stay within it.
 constexpr std::uint64_t kHistoryLimit = 1024 * 1024;
 

@@ -160,10 +160,18 @@ TEST_F(HistoryTest, EachUpdateAddsARecordOfWhatHappened) {
 }
 
 TEST_F(HistoryTest, AHistoryThatCannotBeWrittenChangesNothing) {
-    // Its folder is a file, so neither the folder nor the file can be made.
-    const std::wstring blocker = folder.Path(L"not-a-folder");
-    std::ofstream(blocker.c_str()) << "x";
-    SetUpdateHistoryPath(blocker + L"\\history.log");
+    // Another copy of the tool holds the history for longer than this one waits for it,
+    // so this update's record is left out, though its file could be made and written.
+    struct HeldLock {
+        HANDLE Mutex = CreateMutexW(nullptr, TRUE, kHistoryLockName);
+        void Release() {
+            if (Mutex)
+                ReleaseMutex(Mutex), CloseHandle(Mutex);
+            Mutex = nullptr;
+        }
+        ~HeldLock() { Release(); }
+    } other;
+    ASSERT_NE(other.Mutex, nullptr);
     const std::wstring image = folder.Path(L"release.dat");
     const auto bytes = kxtest::WriteImage(image, 0x88, 2048, 2048);
 
@@ -174,9 +182,26 @@ TEST_F(HistoryTest, AHistoryThatCannotBeWrittenChangesNothing) {
     EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK, 10000), L"Firmware upgraded successful!");
     EXPECT_EQ(h.sim.ReceivedImage(), bytes);
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.36"; }));
-    EXPECT_EQ(h.CurrentPrompt(), nullptr);
+
+    // The record is due now. For as long as the tool waits for the history and a while
+    // after, nothing is shown and nothing written; then the window answers as before.
+    HWND prompt = nullptr;
+    const auto historyExists = [&] {
+        return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    EXPECT_FALSE(kxtest::WaitFor(
+        [&] { return (prompt = h.CurrentPrompt()) != nullptr || historyExists(); }, 4000))
+        << (prompt ? "a prompt was shown" : "the history was written");
+    if (prompt) // let the window go on
+        h.AnswerPrompt(IDC_BTN_OK);
+    DWORD_PTR answer = 0;
+    EXPECT_NE(SendMessageTimeoutW(h.Window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &answer), 0);
+    EXPECT_TRUE(h.UpdateButtonEnabled());
+
+    // The record is not kept for later: once the lock is free, closing writes nothing.
+    other.Release();
     h.Close();
-    EXPECT_EQ(GetFileAttributesW((blocker + L"\\history.log").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(historyExists());
 }
 
 // A record as another copy of the tool would add it, numbered within its writer.

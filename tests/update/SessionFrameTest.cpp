@@ -299,23 +299,27 @@ TEST_F(SessionFrameTest, ASilentReceiverMeetsTheDeadlineButTheUsersTimeDoesNotCo
     // The user takes longer over the chooser and the confirmation than the deadline.
     view.WhileChooserOpen = [] { Sleep(400); };
     view.WhilePromptOpen = [](const FakeSessionView::Prompt&) { Sleep(400); };
+    // Taken before the start command: its deadline cannot be met 299 ms after this.
+    const ULONGLONG beforeStart = GetTickCount64();
     ASSERT_TRUE(session.Start());
-    const ULONGLONG started = GetTickCount64();
-    session.OnIdle(started + 299);
+    session.OnIdle(beforeStart + 299);
     EXPECT_FALSE(session.Done());
     Feed(kReady);
     ASSERT_EQ(session.Phase(), SessionPhase::HeaderSent);
     EXPECT_TRUE(session.KeepListening()); // 800 ms since the start, but not waiting
 
-    // Reports that do not move the session on do not keep it waiting either.
+    // Reports that do not move the session on do not keep it waiting either: those that
+    // come 200 ms after a block leave its deadline 300 ms after the block.
     view.WhilePromptOpen = nullptr;
+    const ULONGLONG beforeBlock = GetTickCount64();
     Feed(kRequest);
-    const ULONGLONG asked = GetTickCount64();
+    const ULONGLONG afterBlock = GetTickCount64();
+    Sleep(200);
     Feed({0x00, 0x04, 0x01, 0x00, 0x00});
     Feed({0x00, REPLY_ACK, 0x01, 0x00, 0x31});
-    session.OnIdle(asked + 250);
+    session.OnIdle(beforeBlock + 299);
     EXPECT_FALSE(session.Done());
-    session.OnIdle(asked + 1000);
+    session.OnIdle(afterBlock + 300);
     EXPECT_EQ(session.Outcome(), SessionOutcome::Deadline);
     EXPECT_EQ(view.LastPrompt(), kFailure);
     EXPECT_EQ(CUpdateSession::kReplyDeadlineMs, 15000u);

@@ -146,10 +146,21 @@ TEST_P(FailureCodeTest, FailureSubCodeEndsTheSessionWithTheFailurePrompt) {
     EXPECT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
     EXPECT_EQ(h.ProgressPos(), 25); // left where it was
 
-    // The failure has ended the update: the close button no longer asks.
+    // The failure has ended the update: the close button no longer asks. Watched from the
+    // click until the window has gone, so a question shown meanwhile is seen.
     kxtest::ClickControl(h.Window(), IDC_BTN_CLOSE);
+    HWND asked = nullptr;
+    EXPECT_TRUE(kxtest::WaitFor(
+        [&] {
+            if (!asked)
+                asked = h.CurrentPrompt();
+            return asked || h.WaitClosed(0);
+        },
+        3000));
+    EXPECT_EQ(asked, nullptr) << "closing asked: " << (asked ? h.PromptText(asked) : L"");
+    if (asked) // let the window go
+        h.AnswerPrompt(IDC_BTN_OK);
     EXPECT_TRUE(h.WaitClosed(3000));
-    EXPECT_EQ(h.CurrentPrompt(), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothCodes, FailureCodeTest, testing::Values(SUB_FAILURE_1, SUB_FAILURE_2));
@@ -191,20 +202,38 @@ TEST_F(SessionTest, ImagesThatCannotBeSentWholeAreRefusedBeforeAnythingIsSent) {
     kxtest::WriteImage(tooLarge, 0x86, kMaxDataLength + 1, 64);
     const std::wstring absent = kxtest::TempPath(L"no-such-image.dat");
 
-    for (const std::wstring& path : {tooShort, noData, missingData, tooLarge, absent}) {
-        PressUpdateAndChoose(path);
+    const struct {
+        const std::wstring& path;
+        ImageCheck why;
+    } images[] = {{tooShort, ImageCheck::TooShort},
+                  {noData, ImageCheck::NoData},
+                  {missingData, ImageCheck::MissingData},
+                  {tooLarge, ImageCheck::TooLarge},
+                  {absent, ImageCheck::Unreadable}};
+    for (const auto& image : images) {
+        SCOPED_TRACE(testing::Message() << "image " << ImageCheckText(image.why));
+        PressUpdateAndChoose(image.path);
         // The chooser itself may object to a file that does not exist; accept that too.
         HWND prompt = h.WaitForPrompt(2000);
-        if (path == absent && !prompt) {
+        if (image.why == ImageCheck::Unreadable && !prompt) {
             MainWindowHarness::CancelChooser(h.WaitForChooser());
+            EXPECT_TRUE(WorkerEnds());
+            EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Declined);
         } else {
             ASSERT_NE(prompt, nullptr);
             EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Open file error! Please check the file!");
+            EXPECT_TRUE(WorkerEnds());
+            EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Refused);
+            EXPECT_EQ(h.Dialog()->Session()->RefusedBecause(), image.why)
+                << "refused as: " << ImageCheckText(h.Dialog()->Session()->RefusedBecause());
         }
-        EXPECT_TRUE(WorkerEnds());
+        // Only the start command went: no header, no block, no finish.
+        EXPECT_EQ(StartCommands(), 1);
+        EXPECT_EQ(Count(SUB_HEADER), 0);
+        EXPECT_EQ(Count(SUB_DATA), 0);
+        EXPECT_EQ(Count(SUB_FINISH), 0);
         h.sim.ClearWrites();
     }
-    EXPECT_EQ(Count(SUB_HEADER), 0);
 }
 
 TEST_F(SessionTest, ARemovedReceiverEndsTheSessionAsAFailure) {
@@ -265,15 +294,39 @@ TEST_F(SessionTest, TheFailureMessageStaysWhenTheReceiverGoes) {
     EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
 }
 
-TEST_F(SessionTest, ADataRequestOrAcknowledgementWhenNoUpdateRunsIsIgnored) {
-    // State as at start-up; the listen worker reads them, then the version that ends it.
+// Once an update has ended, the receiver may still send what belonged to it: a data
+// request, the end acknowledgement. No worker answers them while none runs, and the next
+// update does not take them for its own: it reads the receiver afresh, and its ready
+// reply opens the chooser.
+TEST_F(SessionTest, ADataRequestOrAcknowledgementAfterAnUpdateHasEndedBringsNothing) {
+    const std::wstring path = kxtest::TempPath(L"stray.dat");
+    kxtest::WriteImage(path, 0x86, 256, 256);
+    StartSession(path);
+    RequestBlock();
+    RequestBlock();
+    h.sim.SendFrame({0x00, FRAME_LINK, 0x01, 0x00, SUB_FAILURE_1});
+    EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
+    ASSERT_TRUE(WorkerEnds());
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+
     h.sim.SendFrame(kDataRequest);
     h.sim.SendFrame({0x00, REPLY_ACK, 0x01, 0x00, ACK_UPDATE_DONE});
-    h.sim.SendFrame(VersionFrame(0x86));
-    ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
+    ASSERT_TRUE(kxtest::WaitFor([&] { return h.sim.Idle(); })); // both have arrived
+
+    h.ClickUpdate();
+    ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == 2; }));
+    h.sim.SendFrame(kReady);
+    HWND chooser = h.WaitForChooser();
+    const HWND prompt = h.CurrentPrompt();
+    EXPECT_EQ(prompt, nullptr) << "shown: " << (prompt ? h.PromptText(prompt) : L"");
+    ASSERT_NE(chooser, nullptr);
+    MainWindowHarness::CancelChooser(chooser);
+    EXPECT_TRUE(WorkerEnds());
+    EXPECT_EQ(h.Dialog()->Session()->Outcome(), SessionOutcome::Declined);
+    // The first update's header and two blocks, and nothing since.
+    EXPECT_EQ(Count(SUB_HEADER), 1);
+    EXPECT_EQ(Count(SUB_DATA), 2);
     EXPECT_EQ(Count(SUB_FINISH), 0);
-    EXPECT_EQ(Count(SUB_DATA), 0);
-    EXPECT_EQ(h.CurrentPrompt(), nullptr);
 }
 
 TEST_F(SessionTest, AReceiverThatNeverAnswersMeetsTheDeadline) {
