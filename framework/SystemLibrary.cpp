@@ -23,13 +23,8 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
 } // namespace
 
 CSystemLibrary::CSystemLibrary(const wchar_t* name) : m_hModule(LoadFromSystemFolder(name)) {
-    if (!m_hModule)
+    if (!m_hModule.Valid())
         m_nLoadError = ::GetLastError();
-}
-
-CSystemLibrary::~CSystemLibrary() {
-    if (m_hModule)
-        ::FreeLibrary(m_hModule);
 }
 
 bool AfxRestrictDllSearch() {

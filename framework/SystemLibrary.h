@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "framework/UniqueHandle.h"
+
 // CSystemLibrary owns one system library, loaded by name from the system folder and
 // never from the program's own folder or the current directory. People run the tool from
 // their Downloads folder, where a web page, an archive or a shared folder can leave a
@@ -16,26 +18,25 @@
 class CSystemLibrary {
 public:
     explicit CSystemLibrary(const wchar_t* name);
-    ~CSystemLibrary();
-    CSystemLibrary(const CSystemLibrary&) = delete;
-    CSystemLibrary& operator=(const CSystemLibrary&) = delete;
 
-    bool Loaded() const { return m_hModule != nullptr; }
+    bool Loaded() const { return m_hModule.Valid(); }
 
     // The exported function of this name as the function pointer type F, or null.
     template <class F> F Function(const char* name) const {
-        if (!m_hModule)
+        if (!m_hModule.Valid())
             return nullptr;
-        return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(m_hModule, name)));
+        return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(m_hModule.Get(), name)));
     }
 
     // The error a stand-in for one of its missing functions reports: why the library
     // could not be loaded, or ERROR_PROC_NOT_FOUND when it is loaded but lacks the
     // function.
-    DWORD UnavailableError() const { return m_hModule ? ERROR_PROC_NOT_FOUND : m_nLoadError; }
+    DWORD UnavailableError() const {
+        return m_hModule.Valid() ? ERROR_PROC_NOT_FOUND : m_nLoadError;
+    }
 
 private:
-    HMODULE m_hModule;
+    UniqueLibrary m_hModule;
     DWORD m_nLoadError = 0;
 };
 

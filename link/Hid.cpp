@@ -467,7 +467,7 @@ int CHid::RegisterDeviceChange() {
     filter.dbcc_name[0] = L'\0';
     const HDEVNOTIFY notify =
         api.RegisterDeviceNotificationW(m_hNotifyWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    m_hDevNotify.Reset(&api, notify);
+    m_hDevNotify = UniqueDeviceNotification(api, notify);
     return notify ? 1 : 0;
 }
 

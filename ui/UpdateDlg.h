@@ -71,6 +71,8 @@ public:
     const CUpdateSession* Session() const { return m_pCurrentSession.load(); }
     // The reply deadline given to every session this window starts.
     void SetReplyDeadline(DWORD milliseconds) { m_nReplyDeadlineMs = milliseconds; }
+    // Where the window keeps the update history (the user's, unless set before it opens).
+    void SetHistoryPath(const std::wstring& path) { m_HistoryPath = path; }
 
     void OnCloseButton();
     void OnTimer(UINT_PTR nIDEvent);
@@ -158,6 +160,7 @@ protected:
     mutable std::mutex m_VersionTextLock;
     bool m_bAskingToClose = false;        // the abort question is open (window's thread)
     std::optional<UpdateRecord> m_Record; // the last update's, until written (window's thread)
+    std::wstring m_HistoryPath = UpdateHistoryPath();
     bool m_bRecordComplete = false;
     ULONGLONG m_nUpdateStartedAt = 0;
     bool m_bShutdownBlocked = false;

@@ -53,6 +53,6 @@ void CUpdateDlg::WriteRecord() {
     if (!m_Record || !m_bRecordComplete)
         return;
     KillTimer(kHistoryTimer);
-    AppendUpdateRecord(FormatUpdateRecord(*m_Record));
+    AppendUpdateRecord(FormatUpdateRecord(*m_Record), m_HistoryPath);
     m_Record.reset();
 }

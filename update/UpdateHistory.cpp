@@ -17,9 +17,6 @@ namespace {
 constexpr char kRecordStart[] = "Kestrix OV Tools update at ";
 constexpr DWORD kLockWaitMs = 2000;
 
-std::mutex g_PathLock;
-std::wstring g_PathOverride;
-
 std::string Utf8(const std::wstring& text) {
     if (text.empty())
         return {};
@@ -209,22 +206,12 @@ void DescribeSession(const CUpdateSession& session, UpdateRecord* record) {
 }
 
 std::wstring UpdateHistoryPath() {
-    {
-        std::lock_guard<std::mutex> lock(g_PathLock);
-        if (!g_PathOverride.empty())
-            return g_PathOverride;
-    }
     wchar_t* folder = nullptr;
     std::wstring path;
     if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder)) && folder)
         path = std::wstring(folder) + L"\\Kestrix\\OV Tools\\history.log";
     ::CoTaskMemFree(folder);
     return path;
-}
-
-void SetUpdateHistoryPath(const std::wstring& path) {
-    std::lock_guard<std::mutex> lock(g_PathLock);
-    g_PathOverride = path;
 }
 
 bool AppendUpdateRecord(const std::string& text, const std::wstring& path) {

@@ -39,11 +39,9 @@ std::string FormatUpdateRecord(const UpdateRecord& record);
 // The image and outcome parts of a record, from a session that has ended.
 void DescribeSession(const CUpdateSession& session, UpdateRecord* record);
 
-// The history file: %LOCALAPPDATA%\Kestrix\OV Tools\history.log, or the one set with
-// SetUpdateHistoryPath. Empty when there is no such folder.
+// The history file: %LOCALAPPDATA%\Kestrix\OV Tools\history.log. Empty when there is
+// no such folder.
 std::wstring UpdateHistoryPath();
-// Sets the history file for this process (tests); empty goes back to the usual one.
-void SetUpdateHistoryPath(const std::wstring& path);
 
 // The lock every copy of the tool takes to write the history.
 constexpr wchar_t kHistoryLockName[] = L"Local\\Kestrix.OVTools.History";
@@ -55,7 +53,7 @@ constexpr std::uint64_t kHistoryLimit = 1024 * 1024;
 // dropping the oldest records, whole, to keep within kHistoryLimit. Records of tools
 // running at once never interleave: the file is written under a lock shared by every
 // copy of the tool. False when it could not be written; the caller carries on regardless.
-bool AppendUpdateRecord(const std::string& text, const std::wstring& path = UpdateHistoryPath());
+bool AppendUpdateRecord(const std::string& text, const std::wstring& path);
 
 // Bytes to hash, one run of them.
 struct ByteRange {

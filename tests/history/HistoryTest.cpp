@@ -59,11 +59,7 @@ std::string Narrow(const std::wstring& text) {
 
 class HistoryTest : public testing::Test {
 protected:
-    void SetUp() override {
-        path = folder.Path(L"history.log");
-        SetUpdateHistoryPath(path);
-    }
-    void TearDown() override { SetUpdateHistoryPath(L""); }
+    void SetUp() override { path = folder.Path(L"history.log"); }
 
     std::vector<Record> Written(std::size_t atLeast) {
         std::vector<Record> records;
@@ -97,6 +93,7 @@ TEST_F(HistoryTest, EachUpdateAddsARecordOfWhatHappened) {
     const std::wstring image = folder.Path(L"release.dat");
     const auto bytes = kxtest::WriteImage(image, 0x88, 4000, 4000);
     MainWindowHarness h;
+    h.historyPath = path;
     h.sim.Plug(1);
     ASSERT_NE(h.Start(), nullptr);
     ASSERT_TRUE(kxtest::WaitFor([&] { return h.VersionText() == L"V1.34"; }));
@@ -176,6 +173,7 @@ TEST_F(HistoryTest, AHistoryThatCannotBeWrittenChangesNothing) {
     const auto bytes = kxtest::WriteImage(image, 0x88, 2048, 2048);
 
     MainWindowHarness h;
+    h.historyPath = path;
     h.sim.Plug(1);
     ASSERT_NE(h.Start(), nullptr);
     Update(h, image);

@@ -87,6 +87,8 @@ HWND MainWindowHarness::Start() {
     m_UiThread = std::thread([this] {
         CHarnessApp app;
         m_pWindow = m_MakeWindow ? m_MakeWindow() : std::make_unique<CUpdateDlg>(nullptr);
+        if (!historyPath.empty())
+            m_pWindow->SetHistoryPath(historyPath);
         app.m_pMainWnd = m_pWindow.get();
         m_pDialog = m_pWindow.get();
         m_Result = m_pWindow->DoModal();

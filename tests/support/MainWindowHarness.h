@@ -50,6 +50,7 @@ public:
     ~MainWindowHarness();
 
     SimReceiver sim; // configure before Start
+    std::wstring historyPath; // the window's update history, when set before Start
 
     // Creates and runs the main window on its own thread; returns its handle once it
     // has initialised (null on failure).
