@@ -276,6 +276,7 @@ int CHid::OpenDevice() {
         if (writeOpen) {
             oldRead = std::exchange(m_hRead, readOpen ? read : nullptr);
         }
+        m_OpenPath = writeOpen && readOpen ? path : std::wstring();
     }
     Retire(std::move(oldRead));
     if (!writeOpen || !readOpen) {
@@ -479,6 +480,11 @@ void CHid::UnregisterDeviceChange() {
 std::wstring CHid::DevicePath() const {
     std::lock_guard<std::mutex> lock(m_Lock);
     return m_DevicePath;
+}
+
+bool CHid::IsOpenDevice(const std::wstring& path) const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return !path.empty() && _wcsicmp(path.c_str(), m_OpenPath.c_str()) == 0;
 }
 
 ReportGeometry CHid::FoundGeometry() const {

@@ -122,6 +122,9 @@ public:
     unsigned LastMode() const { return m_nLastMode.load(); }
     // The report layout of the device the latest search found (empty when none).
     ReportGeometry FoundGeometry() const;
+    // Whether this interface path (as a removal notification names it) is the device
+    // the open files were opened on.
+    bool IsOpenDevice(const std::wstring& path) const;
 
     // Window that receives device-change notifications; set before the first search.
     HWND m_hNotifyWnd = nullptr;
@@ -142,6 +145,7 @@ private:
     std::shared_ptr<DeviceFile> m_hRead;
     std::wstring m_DevicePath;
     ReportGeometry m_Found; // of m_DevicePath
+    std::wstring m_OpenPath; // of the open files
     std::atomic<unsigned> m_nMode{0};
     std::atomic<unsigned> m_nLastMode{0};
     std::atomic<DWORD> m_nReadTimeout{0};
@@ -150,7 +154,7 @@ private:
 
     std::atomic<bool> m_bGone{false};
     std::atomic<DWORD> m_nLastWriteError{ERROR_SUCCESS};
-    mutable std::mutex m_Lock; // m_hWrite, m_hRead, m_DevicePath, m_Found
+    mutable std::mutex m_Lock; // m_hWrite, m_hRead, m_DevicePath, m_Found, m_OpenPath
     std::mutex m_SearchLock;   // one search at a time; m_bNotifyRegistered, m_hDevNotify
     std::mutex m_WriteLock;    // one report written at a time
     std::mutex m_FrameLock;    // the reports of one frame written together

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "framework/Afx.h"
+#include "ui/SkinColors.h"
 
 // What the bar asks of its owner window while painting.
 class IForegroundWindow {
@@ -21,7 +22,7 @@ protected:
 
 class CBitmapProgress : public CProgressCtrl {
 public:
-    static constexpr COLORREF kStripColor = RGB(0xb4, 0x20, 0x2d);
+    static constexpr COLORREF kStripColor = kSkinBody;
     static constexpr int kTileCount = 28; // tiles across the whole range
 
     CBitmapProgress();

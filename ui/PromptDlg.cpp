@@ -127,7 +127,7 @@ LRESULT CPromptDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
 HBRUSH CPromptDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
     HBRUSH brush = CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
     if (nCtlColor == CTLCOLOR_STATIC && pWnd->GetDlgCtrlID() == IDC_PROMPT_TEXT) {
-        pDC->SetTextColor(RGB(0xff, 0xff, 0xff));
+        pDC->SetTextColor(kSkinText);
         pDC->SetBkColor(kPanelColor);
         if (m_brText.IsNull())
             m_brText.CreateSolidBrush(kPanelColor);

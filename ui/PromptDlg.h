@@ -15,6 +15,7 @@
 
 #include "framework/Afx.h"
 #include "ui/ButtonEx.h"
+#include "ui/SkinColors.h"
 #include "ui/SkinScale.h"
 #include "update/SessionView.h" // PROMPT_OK, PROMPT_OKCANCEL
 
@@ -22,7 +23,7 @@ class CPromptDlg : public CDialog {
 public:
     static constexpr int kWidth = 300;
     static constexpr int kHeight = 127;
-    static constexpr COLORREF kPanelColor = RGB(0x8d, 0x16, 0x1e);
+    static constexpr COLORREF kPanelColor = kSkinPrompt;
 
     explicit CPromptDlg(CWnd* pParent = nullptr);
     ~CPromptDlg() override;

@@ -7,13 +7,11 @@
 #include "link/Frames.h"
 #include "link/LinkWorkers.h"
 #include "res/resource.h"
+#include "ui/SkinColors.h"
 #include "ui/SkinPictures.h"
 #include "ui/FirmwareChooser.h"
 
 namespace {
-constexpr COLORREF kBodyColor = RGB(0xb4, 0x20, 0x2d);
-constexpr COLORREF kPanelColor = RGB(0xc3, 0x4d, 0x57);
-constexpr COLORREF kLabelText = RGB(0xff, 0xff, 0xff);
 
 // The skin's layout, in its 96-DPI pixels (m_Scale maps them to the window's DPI).
 constexpr int kWindowWidth = 420;
@@ -31,6 +29,19 @@ int PanelWidth() {
 RECT SkinRect(int x, int y, int width, int height) {
     const int left = MulDiv(x, 3, 2), top = MulDiv(y, 3, 2);
     return {left, top, left + MulDiv(width, 3, 2), top + MulDiv(height, 3, 2)};
+}
+
+// The device interface a notification names, or empty; the name is bounded by the
+// record's size even if it lacks its terminator.
+std::wstring NotifiedInterface(DWORD_PTR data) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+        header->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
+        return {};
+    const auto* record = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(data);
+    const std::size_t chars =
+        (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
+    return std::wstring(record->dbcc_name, wcsnlen(record->dbcc_name, chars));
 }
 
 // Gives a button its looks for the scale and puts it at its skin position, with the
@@ -274,7 +285,7 @@ void CUpdateDlg::ShowConnectedLook() {
     SetConnected(true);
 }
 
-BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
+BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR dwData) {
     const UINT event = LOWORD(nEventType);
     // A window on its way out searches for nothing and starts nothing.
     if (m_bClosing || (event != DBT_DEVNODES_CHANGED && event != DBT_DEVICEARRIVAL &&
@@ -318,10 +329,13 @@ BOOL CUpdateDlg::OnDeviceChange(UINT nEventType, DWORD_PTR) {
         }
         break;
     case DBT_DEVICEREMOVECOMPLETE:
-        // A worker may not notice itself: with no receiver found, reads and writes no
-        // longer reach the device file at all. Whatever it shows for the receiver (the
-        // chooser, the confirmation) is closed.
-        if (!found)
+        // The worker's receiver has gone: it learns at once (it may not notice itself
+        // while it waits for the user), and whatever it shows for the receiver (the
+        // chooser, the confirmation) is closed. Another device leaving, or a receiver
+        // beside it, changes nothing for it; a notification that names no interface
+        // counts when no receiver is found any more.
+        const std::wstring gone = NotifiedInterface(dwData);
+        if (m_Hid.IsOpenDevice(gone) || (gone.empty() && !found))
             m_Worker.OnReceiverRemoved();
         if (!found && lastMode == 1) {
             EnableUpdateButton(false);
@@ -342,9 +356,9 @@ HBRUSH CUpdateDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
     const bool body = id == IDC_GUIDE || m_bConnected;
     CBrush& brush = body ? m_brBody : m_brPanel;
     if (brush.IsNull())
-        brush.CreateSolidBrush(body ? kBodyColor : kPanelColor);
-    pDC->SetTextColor(kLabelText);
-    pDC->SetBkColor(body ? kBodyColor : kPanelColor);
+        brush.CreateSolidBrush(body ? kSkinBody : kSkinPanel);
+    pDC->SetTextColor(kSkinText);
+    pDC->SetBkColor(body ? kSkinBody : kSkinPanel);
     return brush;
 }
 
