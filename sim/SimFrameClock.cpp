@@ -1,5 +1,7 @@
 #include "sim/SimFrameClock.h"
 
+#include "sim/ThreadCpu.h"
+
 namespace {
 
 constexpr std::int64_t kFramesPerSecond = 1000;
@@ -72,6 +74,10 @@ void SimFrameClock::Stop() {
     }
     if (m_Thread.joinable() && m_Thread.get_id() != std::this_thread::get_id())
         m_Thread.join();
+}
+
+double SimFrameClock::CpuSeconds() {
+    return ThreadCpuSeconds(m_Thread);
 }
 
 std::int64_t SimFrameClock::FrameStart(std::uint64_t frame) const {

@@ -38,6 +38,8 @@ public:
     // True when no task is waiting or running.
     bool Idle() const;
     void Stop();
+    // The CPU time its thread has used, in seconds (0 while it has none).
+    double CpuSeconds();
 
 private:
     struct Entry {

@@ -244,6 +244,10 @@ void SimReceiver::NoteBlockWrittenLocked(const std::uint8_t* report, std::size_t
     }
 }
 
+double SimReceiver::OwnThreadsCpuSeconds() {
+    return m_Scheduler.CpuSeconds() + m_Frames.CpuSeconds();
+}
+
 SimReceiver::OwnTime::OwnTime(const SimReceiver& receiver) : m_Receiver(receiver) {
     if (m_Receiver.m_bTiming) {
         m_nStart = SimCounterNow();

@@ -133,6 +133,9 @@ public:
     // Starts recording the transfer times afresh (off: stops recording).
     void RecordTransferTimes(bool on);
     SimTransferTimes TransferTimes() const;
+    // The CPU time the receiver's own threads (its scheduler and its frame clock) have
+    // used, in seconds: what it costs beside the time it spends inside the tool's calls.
+    double OwnThreadsCpuSeconds();
 
     // --- Presence.
     void Plug(int mode);

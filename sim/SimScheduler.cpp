@@ -1,5 +1,7 @@
 #include "sim/SimScheduler.h"
 
+#include "sim/ThreadCpu.h"
+
 SimScheduler::SimScheduler() : m_Thread([this] { Run(); }) {}
 
 SimScheduler::~SimScheduler() {
@@ -30,6 +32,10 @@ void SimScheduler::Stop() {
     if (m_Thread.joinable() && m_Thread.get_id() != std::this_thread::get_id()) {
         m_Thread.join();
     }
+}
+
+double SimScheduler::CpuSeconds() {
+    return ThreadCpuSeconds(m_Thread);
 }
 
 void SimScheduler::Run() {

@@ -26,6 +26,8 @@ public:
     // True when no task is waiting or running.
     bool Idle() const;
     void Stop();
+    // The CPU time its thread has used, in seconds.
+    double CpuSeconds();
 
 private:
     void Run();

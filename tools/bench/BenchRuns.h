@@ -15,7 +15,9 @@ struct TransferSettings {
 // Runs one update of an image of that size and prints one line of key=value figures:
 // blocks, seconds (the update's confirmation to its success prompt), blocks_per_s, the
 // tool's turnaround per block (turn_p50 / turn_p99 / turn_max, µs), the receiver's own
-// time and the process's CPU time per block (receiver_us, cpu_us, tool_cpu_us), the
+// time inside the tool's calls (receiver_us), and CPU time per block of the process, of
+// the receiver's own threads and of the others, the tool's (cpu_us, receiver_cpu_us,
+// tool_cpu_us), the
 // frame-model ratio to the link bound of 2 frames a block (ratio, with USB frames), and
 // the process's peak working set (peak_ws_kib). Returns false when the update did not
 // end in a byte-exact success.
