@@ -175,6 +175,14 @@ void MainWindowHarness::CancelChooser(HWND chooser) {
                  reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDCANCEL)));
 }
 
+HWND MainWindowHarness::ChooserOrConfirmation(const std::wstring& image) const {
+    HWND chooser = WaitForChooser();
+    if (!chooser || image.empty())
+        return chooser;
+    ChooseFile(chooser, image);
+    return WaitForPrompt();
+}
+
 void MainWindowHarness::ClickUpdate() {
     ClickControl(m_hWnd, IDC_BTN_UPDATE);
 }

@@ -84,6 +84,10 @@ public:
     // Types a path into the chooser and presses its Open button.
     static void ChooseFile(HWND chooser, const std::wstring& path);
     static void CancelChooser(HWND chooser);
+    // What the user answers next once Update has been pressed: the chooser, or, with an
+    // image path, the confirmation that comes once it has been chosen (null when the
+    // window does not come).
+    HWND ChooserOrConfirmation(const std::wstring& image = L"") const;
 
     // Clicks the update button as the keyboard interface would.
     void ClickUpdate();

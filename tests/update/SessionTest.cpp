@@ -47,12 +47,16 @@ protected:
         return last;
     }
 
-    // Presses Update; once the receiver says it is ready, chooses the image.
-    void PressUpdateAndChoose(const std::wstring& path) {
+    // Presses Update and, once the start command has gone, says the receiver is ready.
+    void PressUpdate() {
         const int before = StartCommands();
         h.ClickUpdate();
         ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == before + 1; }));
         h.sim.SendFrame(kReady);
+    }
+    // Presses Update; once the receiver says it is ready, chooses the image.
+    void PressUpdateAndChoose(const std::wstring& path) {
+        PressUpdate();
         HWND chooser = h.WaitForChooser();
         ASSERT_NE(chooser, nullptr);
         MainWindowHarness::ChooseFile(chooser, path);
@@ -258,17 +262,9 @@ TEST_F(SessionTest, AReceiverRemovedWhileTheUserAnswersEndsTheSessionAsARemoval)
         SCOPED_TRACE(atConfirmation ? "at the confirmation" : "in the chooser");
         h.sim.Plug(1);
         ASSERT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
-        const int before = StartCommands();
-        h.ClickUpdate();
-        ASSERT_TRUE(kxtest::WaitFor([&] { return StartCommands() == before + 1; }));
-        h.sim.SendFrame(kReady);
-        HWND shown = h.WaitForChooser();
+        PressUpdate();
+        HWND shown = h.ChooserOrConfirmation(atConfirmation ? path : L"");
         ASSERT_NE(shown, nullptr);
-        if (atConfirmation) {
-            MainWindowHarness::ChooseFile(shown, path);
-            shown = h.WaitForPrompt();
-            ASSERT_NE(shown, nullptr);
-        }
         h.sim.Unplug();
         EXPECT_TRUE(kxtest::WaitFor([&] { return !IsWindow(shown); }));
         EXPECT_EQ(h.AnswerPrompt(IDC_BTN_OK), L"Firmware update failure");
