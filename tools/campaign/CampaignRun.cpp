@@ -200,21 +200,14 @@ private:
     void QueryLogOff(const char* when);
     bool HandleChooser(HWND chooser, ULONGLONG now);
     bool HandlePrompt(HWND prompt, ULONGLONG now);
-    void Answer(HWND prompt, int button, const std::wstring& text);
+    // Checks that the prompt lies on the screen, then answers it; waits for it to go
+    // unless told not to.
+    void Answer(HWND prompt, int button, const std::wstring& text, bool wait = true);
     bool CloseMomentCame(ULONGLONG now, bool sessionOver);
     bool Rescue();
     bool QuestionShown() const {
         HWND prompt = h.CurrentPrompt();
         return prompt && h.PromptText(prompt).find(m_Question) != std::wstring::npos;
-    }
-    // The chooser or the confirmation the window was closed over is still there, and the
-    // session still waits for it.
-    bool ModalStillOpen() const {
-        const CUpdateSession* session = Session();
-        const bool open = m_Plan.Has(FaultKind::CloseInChooser)
-                              ? h.WaitForChooser(0) != nullptr
-                              : IsWindow(m_hConfirmation) && IsWindowVisible(m_hConfirmation);
-        return open && session && session->Phase() == SessionPhase::Choosing;
     }
     void CheckLifecycle(bool closed, bool failureShown);
 
@@ -236,6 +229,7 @@ private:
     ULONGLONG m_nCloseCommittedAt = 0;
     std::string m_CloseMoment;
     bool m_bCloseWhileChoosing = false; // the chooser or the confirmation was open
+    bool m_bCloseWhileDisabled = false; // a modal window held it when the close was made
     bool m_bCloseResent = false;        // the way was not taken: sent again as WM_CLOSE
     bool m_bFinishBeforeClose = false;
     std::size_t m_nPromptsAtClose = 0;
@@ -415,6 +409,7 @@ void CRun::Close(const char* moment, bool whileChoosing) {
     }
     m_nCloseIssuedAt = GetTickCount64();
     m_Close = CloseState::Pending;
+    m_bCloseWhileDisabled = !IsWindowEnabled(m_hWindow);
     ClosePlanned(m_hWindow, m_Plan.Close);
 }
 
@@ -449,7 +444,7 @@ void CRun::QueryLogOff(const char* when) {
     }
 }
 
-void CRun::Answer(HWND prompt, int button, const std::wstring& text) {
+void CRun::Answer(HWND prompt, int button, const std::wstring& text, bool wait) {
     if (IsIconic(m_hWindow))
         Restore();
     // Wholly on the screen, once the window shows: given a moment to come back with it.
@@ -475,7 +470,8 @@ void CRun::Answer(HWND prompt, int button, const std::wstring& text) {
         BrokeOnce(m_bOffScreenSaid, what);
     }
     kxtest::ClickControl(prompt, button);
-    kxtest::WaitFor([&] { return !IsWindow(prompt); }, 2000);
+    if (wait)
+        kxtest::WaitFor([&] { return !IsWindow(prompt); }, 2000);
 }
 
 // The platform's chooser is open. True when it has been dealt with for now.
@@ -566,6 +562,14 @@ bool CRun::HandlePrompt(HWND prompt, ULONGLONG now) {
     if (end && m_Plan.Has(FaultKind::LogOffQuery) && !m_bEndQueryDone) {
         m_bEndQueryDone = true;
         QueryLogOff("while the end message shows");
+    }
+    if (end && m_Plan.Has(FaultKind::CloseAfterEnd) && m_Close == CloseState::None &&
+        m_Plan.CloseDelayMs() == 0) {
+        // Closed as the answer is being taken, the message not yet gone.
+        Answer(prompt, IDC_BTN_OK, text, false);
+        m_nEndAnsweredAt = GetTickCount64();
+        Close("as the end message is answered", false);
+        return true;
     }
     Answer(prompt, IDC_BTN_OK, text);
     if (end)
@@ -667,7 +671,7 @@ RunResult CRun::Run() {
         }
         // A close not cancelled ends the window's run within 10 s.
         if (m_Close == CloseState::Pending && now - m_nCloseIssuedAt >= 1000 && !QuestionShown()) {
-            if (m_bCloseWhileChoosing && !m_bCloseResent && ModalStillOpen()) {
+            if (m_bCloseWhileDisabled && m_Plan.Close != CloseWay::Button && !m_bCloseResent) {
                 // The system takes no system command, and so no Alt+F4 either, to a window
                 // disabled under a modal one: the close is sent as the taskbar and the task
                 // manager send it.

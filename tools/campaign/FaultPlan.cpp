@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "sim/SimReceiver.h"
 
@@ -103,8 +102,8 @@ bool FaultPlan::Closes() const {
 }
 
 std::uint32_t FaultPlan::CloseDelayMs() const {
-    if (Has(FaultKind::CloseAfterEnd))
-        return MomentDelayMs / 15; // right after: up to 20 ms
+    if (Has(FaultKind::CloseAfterEnd)) // at once in a fifth of runs, else within 20 ms
+        return MomentDelayMs < 60 ? 0 : (MomentDelayMs - 60) / 12;
     if (Has(FaultKind::CloseWhileRebooting))
         return static_cast<std::uint32_t>(std::uint64_t{MomentDelayMs} * RebootMs / 600);
     return MomentDelayMs;
@@ -238,18 +237,20 @@ std::string FaultPlan::Describe() const {
         case FaultKind::CloseInChooser:
         case FaultKind::CloseInConfirmation:
         case FaultKind::CloseAfterEnd:
-        case FaultKind::CloseWhileRebooting:
-            snprintf(text, sizeof(text), " by %s %u ms after %s, answering %s", CloseWayName(Close),
-                     CloseDelayMs(),
-                     kind == FaultKind::CloseInChooser        ? "it opened"
-                     : kind == FaultKind::CloseInConfirmation ? "it opened"
-                     : kind == FaultKind::CloseAfterEnd       ? "the answer"
-                                                              : "the answer, while away",
-                     CloseAnswerOk ? "OK" : "Cancel");
+        case FaultKind::CloseWhileRebooting: {
+            std::string when = std::to_string(CloseDelayMs()) + " ms after " +
+                               (kind == FaultKind::CloseInChooser ||
+                                        kind == FaultKind::CloseInConfirmation
+                                    ? "it opened"
+                                    : "the answer");
+            if (kind == FaultKind::CloseAfterEnd && CloseDelayMs() == 0)
+                when = "as the answer is taken";
             if (kind == FaultKind::CloseWhileRebooting)
-                snprintf(text + strlen(text), sizeof(text) - strlen(text), " (reboot %u ms)",
-                         RebootMs);
+                when += ", reboot " + std::to_string(RebootMs) + " ms";
+            snprintf(text, sizeof(text), " by %s %s, answering %s", CloseWayName(Close),
+                     when.c_str(), CloseAnswerOk ? "OK" : "Cancel");
             break;
+        }
         case FaultKind::ReceiverComesAndGoes: {
             const char* moment = Leave == LeaveMoment::InChooser        ? "in the chooser"
                                  : Leave == LeaveMoment::InConfirmation ? "in the confirmation"
