@@ -9,20 +9,29 @@
 // --run K replays run K of seed S alone (--runs times, 1 unless given). --budget-seconds stops
 // starting new runs once that much time has gone. --check-every sets how often (in runs) the
 // process's resources are compared with those after the first run (default 25). Exits 0 when no
-// invariant broke, 1 when one did, 3 on a crash and 4 on a hang, printing the seed and run that
-// replay it.
+// invariant broke, 1 when one did, 3 on a crash (an exception nobody handled, or
+// std::terminate) and 4 on a hang, printing the seed and run that replay it.
+//
+// The campaign starts a copy of itself as a decoy (KestrixFaultCampaign --decoy PID): another
+// program's windows, which must never receive a close request from the tool.
 #include <windows.h>
 
+#include <commdlg.h>
+
 #include <array>
+#include <cmath>
 #include <map>
 #include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <exception>
 #include <string>
 
 #include "CampaignRun.h"
+#include "Decoy.h"
 #include "res/resource.h"
+#include "support/MainWindowHarness.h"
 #include "support/WinTest.h"
 
 namespace {
@@ -89,6 +98,17 @@ LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
     ExitProcess(3);
 }
 
+// std::terminate on any thread (a thread object destroyed still joinable, an exception
+// leaving a noexcept function or a thread's body) is a crash as well.
+[[noreturn]] void OnTerminate() {
+    g_Campaign.Crashes = 1;
+    printf("\nCRASH in run %lld: std::terminate on thread %lu\n", g_Campaign.Current,
+           GetCurrentThreadId());
+    PrintTable();
+    Replay(g_Campaign.Current);
+    ExitProcess(3);
+}
+
 bool ReadNumber(const wchar_t* text, unsigned long long* value) {
     wchar_t* end = nullptr;
     *value = wcstoull(text, &end, 0);
@@ -102,12 +122,24 @@ std::string Describe(const kxtest::ProcessCounts& c) {
     return text;
 }
 
-// Whether the process holds more than it did, allowing for `allowedGdi` more GDI objects.
+// What the platform itself keeps, and never gives back, for every prompt and every use of
+// its file chooser: measured on bare ones, and allowed for in the counts, so what is left
+// over is the tool's own.
+struct PlatformKeeps {
+    DWORD GdiPerPrompt = 0;
+    double HandlesPerChooser = 0;
+};
+
+// Whether the process holds more than it did, allowing for what the platform keeps for
+// this many prompts and choosers.
 bool Grew(const kxtest::ProcessCounts& now, const kxtest::ProcessCounts& before,
-          long long allowedGdi) {
-    return now.Handles > before.Handles || now.Gdi > before.Gdi + allowedGdi ||
-           now.User > before.User || now.Threads > before.Threads;
+          const PlatformKeeps& keeps, long long prompts, long long choosers) {
+    const auto chooserHandles = static_cast<long long>(std::ceil(keeps.HandlesPerChooser * choosers));
+    return now.Handles > before.Handles + chooserHandles ||
+           now.Gdi > before.Gdi + keeps.GdiPerPrompt * prompts || now.User > before.User ||
+           now.Threads > before.Threads;
 }
+
 
 // The handles held now that were not held at the start, with their kinds.
 std::string NewHandles(const std::map<std::uintptr_t, std::wstring>& before) {
@@ -135,9 +167,50 @@ kxtest::ProcessCounts SettledCounts() {
     return counts;
 }
 
+// Kernel handles the platform's file chooser keeps for each use, measured over `count`
+// bare ones after a first, each on a thread of its own that then ends, as the tool's
+// update worker does, and a file chosen in each, as the campaign's user does.
+double PlatformHandlesPerChooser(int count) {
+    const std::wstring chosen = kxtest::TempPath(L"chooser.dat");
+    kxtest::WriteImage(chosen, 0x00000088, 32, 32);
+    DWORD before = 0;
+    for (int i = -1; i < count; ++i) {
+        if (i == 0)
+            before = SettledCounts().Handles;
+        DWORD threadId = 0;
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](void*) -> DWORD {
+                std::vector<wchar_t> file(MAX_PATH, L'\0');
+                wcscpy(file.data(), L"*.dat");
+                const wchar_t filter[] = L"Firmware(*.dat)\0*.dat\0\0";
+                OPENFILENAMEW ofn{};
+                ofn.lStructSize = sizeof(ofn);
+                ofn.lpstrFilter = filter;
+                ofn.lpstrFile = file.data();
+                ofn.nMaxFile = MAX_PATH;
+                ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLESIZING;
+                GetOpenFileNameW(&ofn);
+                return 0;
+            },
+            nullptr, 0, &threadId);
+        if (!thread)
+            return 0;
+        if (HWND chooser = kxtest::WaitForTopWindow(nullptr, L"#32770", threadId, 10000))
+            kxtest::MainWindowHarness::ChooseFile(chooser, chosen);
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+    }
+    const DWORD after = SettledCounts().Handles;
+    DeleteFileW(chosen.c_str());
+    return after > before ? static_cast<double>(after - before) / count : 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 3 && std::wstring(argv[1]) == L"--decoy")
+        return RunDecoy(static_cast<DWORD>(wcstoul(argv[2], nullptr, 10)));
     unsigned long long runs = 100, seed = GetTickCount64(), only = 0, budget = 0, deadline = 3000;
     unsigned long long checkEvery = 25;
     bool replayOne = false, runsGiven = false;
@@ -167,6 +240,7 @@ int wmain(int argc, wchar_t** argv) {
         runs = 1;
     g_Campaign.Seed = seed;
     SetUnhandledExceptionFilter(OnCrash);
+    std::set_terminate(OnTerminate);
 
     printf(
         "fault campaign: seed %llu, %s, reply deadline %llu ms (the tool's own is 15000)\n", seed,
@@ -174,9 +248,27 @@ int wmain(int argc, wchar_t** argv) {
             .c_str(),
         deadline);
     const ULONGLONG started = GetTickCount64();
+    // The decoy's windows receive nothing from the tool: checked after every run.
+    CDecoy decoy;
+    if (!decoy.Start()) {
+        printf("the decoy process did not start\n");
+        return 1;
+    }
+    long decoyCloses = 0;
+    const auto decoyReceived = [&](std::vector<std::string>& broken) {
+        const long closes = decoy.Closes();
+        if (closes < 0) {
+            broken.push_back("the decoy process has gone");
+        } else if (closes != decoyCloses) {
+            broken.push_back("another program's window (the decoy's) received " +
+                             std::to_string(closes - decoyCloses) + " close request(s)");
+            decoyCloses = closes;
+        }
+    };
     {
         for (const FaultPlan& plan : WarmUpPlans()) {
-            const RunResult warm = RunOnce(plan, settings);
+            RunResult warm = RunOnce(plan, settings);
+            decoyReceived(warm.Broken);
             if (!warm.Broken.empty() || warm.Outcome == RunOutcome::Hang) {
                 printf("the warm-up run broke (%s): %s\n", OutcomeName(warm.Outcome),
                        plan.Describe().c_str());
@@ -190,13 +282,14 @@ int wmain(int argc, wchar_t** argv) {
     kxtest::ProcessCounts baseline, checkpoint;
     std::map<std::uintptr_t, std::wstring> baselineHandles;
     std::vector<FaultPlan> sinceCheck; // the runs since the last check
-    // Wine's dialog manager keeps a GDI object for every prompt: measured here, and allowed
-    // for in the counts, so what is left over is the tool's own.
-    const DWORD perPrompt = kxtest::PlatformGdiObjectsPerDialog(IDD_PROMPT, nullptr, 4);
-    long long promptsSinceCheck = 0;
+    PlatformKeeps keeps;
+    keeps.GdiPerPrompt = kxtest::PlatformGdiObjectsPerDialog(IDD_PROMPT, nullptr, 4);
+    keeps.HandlesPerChooser = PlatformHandlesPerChooser(6);
+    long long promptsSinceCheck = 0, choosersSinceCheck = 0;
     printf("resources checked every %d runs, after warm-up runs that take every path once; "
-           "Wine keeps %lu GDI object(s) per prompt, allowed for\n",
-           static_cast<int>(checkEvery), perPrompt);
+           "Wine keeps %lu GDI object(s) per prompt and %.1f handle(s) per file chooser, "
+           "allowed for\n",
+           static_cast<int>(checkEvery), keeps.GdiPerPrompt, keeps.HandlesPerChooser);
 
     for (unsigned long long i = 0; i < runs; ++i) {
         const unsigned long long run = replayOne ? only : i;
@@ -218,25 +311,27 @@ int wmain(int argc, wchar_t** argv) {
         const long long done = static_cast<long long>(i) + 1;
         sinceCheck.push_back(plan);
         promptsSinceCheck += result.Prompts;
+        choosersSinceCheck += result.Choosers;
         if (done == 1) {
             baseline = checkpoint = SettledCounts();
             baselineHandles = kxtest::HandleKinds();
             sinceCheck.clear();
-            promptsSinceCheck = 0;
+            promptsSinceCheck = choosersSinceCheck = 0;
         } else if (done % static_cast<long long>(checkEvery) == 0) {
             kxtest::ProcessCounts now = SettledCounts();
-            if (Grew(now, checkpoint, perPrompt * promptsSinceCheck)) {
+            if (Grew(now, checkpoint, keeps, promptsSinceCheck, choosersSinceCheck)) {
                 const std::string grew = Describe(checkpoint) + " -> " + Describe(now) +
                                          NewHandles(baselineHandles);
-                long long prompts = 0;
+                long long prompts = 0, choosers = 0;
                 for (const FaultPlan& again : sinceCheck) {
                     const RunResult replay = RunOnce(again, settings);
                     prompts += replay.Prompts;
+                    choosers += replay.Choosers;
                     if (replay.Outcome == RunOutcome::Hang)
                         result.Broken.push_back("a run made again to check the resources hung");
                 }
                 const kxtest::ProcessCounts after = SettledCounts();
-                if (Grew(after, now, perPrompt * prompts))
+                if (Grew(after, now, keeps, prompts, choosers))
                     result.Broken.push_back("resources grow: " + grew + ", and again to " +
                                             Describe(after) + " when the last " +
                                             std::to_string(sinceCheck.size()) +
@@ -250,9 +345,10 @@ int wmain(int argc, wchar_t** argv) {
             }
             checkpoint = now;
             sinceCheck.clear();
-            promptsSinceCheck = 0;
+            promptsSinceCheck = choosersSinceCheck = 0;
         }
 
+        decoyReceived(result.Broken);
         Count(plan, result.Outcome, !result.Broken.empty());
         if (!result.Broken.empty() || result.Outcome == RunOutcome::Hang) {
             anyBroken = true;
@@ -268,9 +364,19 @@ int wmain(int argc, wchar_t** argv) {
             ExitProcess(4); // the hung run's threads cannot be trusted to end
         }
     }
+    {
+        std::vector<std::string> broken;
+        Sleep(500); // a request posted as the last run ended has arrived by now
+        decoyReceived(broken);
+        for (const std::string& what : broken) {
+            anyBroken = true;
+            printf("after the last run: %s\n", what.c_str());
+        }
+    }
     PrintTable();
     printf("resources after the first run: %s; at the end: %s\n", Describe(baseline).c_str(),
            Describe(SettledCounts()).c_str());
+    printf("the decoy showed %ld windows on as many threads of its own\n", decoy.WindowsShown());
     printf("%s in %.0f s\n", anyBroken ? "BROKEN INVARIANTS" : "no invariant broke",
            static_cast<double>(GetTickCount64() - started) / 1000.0);
     return anyBroken ? 1 : 0;

@@ -22,7 +22,8 @@ struct RunResult {
     RunOutcome Outcome = RunOutcome::Hang;
     std::vector<std::string> Broken; // the invariants this run broke, each said in a line
     double Seconds = 0;
-    int Prompts = 0; // prompts shown
+    int Prompts = 0;  // prompts shown
+    int Choosers = 0; // the platform's file chooser opened
 };
 
 RunResult RunOnce(const FaultPlan& plan, const RunSettings& settings);

@@ -9,6 +9,10 @@
 namespace {
 constexpr std::uint32_t kMaxImage = 1024 * 1024;
 constexpr DWORD kSpikeMaxMs = 2000;
+
+const char* CloseWayName(CloseWay way) {
+    return way == CloseWay::Button ? "the button" : way == CloseWay::AltF4 ? "Alt+F4" : "the system menu";
+}
 } // namespace
 
 const char* FaultName(FaultKind kind) {
@@ -45,10 +49,37 @@ const char* FaultName(FaultKind kind) {
         return "user closes";
     case FaultKind::FileChanges:
         return "file changed or deleted";
+    case FaultKind::CloseInChooser:
+        return "close in the chooser";
+    case FaultKind::CloseInConfirmation:
+        return "close in the confirmation";
+    case FaultKind::CloseAfterEnd:
+        return "close after the end message";
+    case FaultKind::CloseWhileRebooting:
+        return "close while rebooting";
+    case FaultKind::ReceiverComesAndGoes:
+        return "receiver leaves and returns";
+    case FaultKind::LogOffQuery:
+        return "log-off query";
+    case FaultKind::Minimised:
+        return "minimised and restored";
     case FaultKind::Count:
         break;
     }
     return "?";
+}
+
+bool IsClose(FaultKind kind) {
+    switch (kind) {
+    case FaultKind::UserCloses:
+    case FaultKind::CloseInChooser:
+    case FaultKind::CloseInConfirmation:
+    case FaultKind::CloseAfterEnd:
+    case FaultKind::CloseWhileRebooting:
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::uint64_t CampaignRandom::Next() {
@@ -64,6 +95,18 @@ std::uint64_t CampaignRandom::Between(std::uint64_t low, std::uint64_t high) {
 
 bool FaultPlan::Has(FaultKind kind) const {
     return std::find(Faults.begin(), Faults.end(), kind) != Faults.end();
+}
+
+bool FaultPlan::Closes() const {
+    return std::any_of(Faults.begin(), Faults.end(), IsClose);
+}
+
+std::uint32_t FaultPlan::CloseDelayMs() const {
+    if (Has(FaultKind::CloseAfterEnd)) // at once in a fifth of runs, else within 20 ms
+        return MomentDelayMs < 60 ? 0 : (MomentDelayMs - 60) / 12;
+    if (Has(FaultKind::CloseWhileRebooting))
+        return static_cast<std::uint32_t>(std::uint64_t{MomentDelayMs} * RebootMs / 600);
+    return MomentDelayMs;
 }
 
 FaultPlan DrawFaultPlan(std::uint64_t campaignSeed, std::uint64_t run) {
@@ -87,7 +130,7 @@ FaultPlan DrawFaultPlan(std::uint64_t campaignSeed, std::uint64_t run) {
     while (static_cast<int>(plan.Faults.size()) < faults) {
         const auto kind = static_cast<FaultKind>(
             random.Between(0, static_cast<std::uint64_t>(FaultKind::Count) - 1));
-        if (!plan.Has(kind))
+        if (!plan.Has(kind) && !(IsClose(kind) && plan.Closes()))
             plan.Faults.push_back(kind);
     }
 
@@ -107,6 +150,21 @@ FaultPlan DrawFaultPlan(std::uint64_t campaignSeed, std::uint64_t run) {
     // Somewhere in the run: a transfer takes about a millisecond a block here.
     plan.CloseAfterMs = static_cast<std::uint32_t>(random.Between(0, 200 + blocks));
     plan.FileDeleted = random.Chance(50);
+
+    plan.MomentDelayMs = static_cast<std::uint32_t>(random.Between(0, 300));
+    plan.RebootMs = static_cast<std::uint32_t>(random.Between(300, 1500));
+    plan.Leave = static_cast<LeaveMoment>(random.Between(0, 3));
+    plan.LeaveAfterMs = static_cast<std::uint32_t>(random.Between(0, 200 + blocks));
+    plan.BackAfterMs = random.Chance(20) ? -1 : static_cast<int>(random.Between(50, 1500));
+    plan.DevicesAfterClose = random.Chance(50);
+    plan.TeardownMs = static_cast<std::uint32_t>(random.Between(0, 100));
+    plan.LogOffAfterMs = static_cast<std::uint32_t>(random.Between(0, 200 + blocks));
+    plan.MinimiseAfterMs = static_cast<std::uint32_t>(random.Between(0, 200 + blocks));
+    plan.MinimisedForMs = static_cast<std::uint32_t>(random.Between(50, 1500));
+    plan.MinimiseByButton = random.Chance(50);
+    plan.RealChooser = random.Chance(10) || plan.Has(FaultKind::CloseInChooser) ||
+                       (plan.Has(FaultKind::ReceiverComesAndGoes) &&
+                        plan.Leave == LeaveMoment::InChooser);
     return plan;
 }
 
@@ -120,6 +178,9 @@ std::vector<FaultPlan> WarmUpPlans() {
     failing.Faults = {FaultKind::FailureCode};
     failing.AtBlock = 3;
     plans.push_back(failing);
+    FaultPlan chooser = plain; // the platform's chooser, used as a user would
+    chooser.RealChooser = true;
+    plans.push_back(chooser);
     for (CloseWay way : {CloseWay::Button, CloseWay::AltF4, CloseWay::SystemMenu}) {
         for (bool ok : {false, true}) {
             FaultPlan closing = plain;
@@ -136,10 +197,12 @@ std::vector<FaultPlan> WarmUpPlans() {
 }
 
 std::string FaultPlan::Describe() const {
-    char text[160];
+    char text[200];
     snprintf(text, sizeof(text), "image %u bytes (file %u), %u blocks;", DataLength, FileData,
              Blocks());
     std::string line = text;
+    if (RealChooser)
+        line += " chosen in the platform's chooser;";
     if (Faults.empty())
         line += " no fault";
     for (FaultKind kind : Faults) {
@@ -165,14 +228,52 @@ std::string FaultPlan::Describe() const {
             snprintf(text, sizeof(text), " every %d", GarbageEvery);
             break;
         case FaultKind::UserCloses:
-            snprintf(text, sizeof(text), " by %s after %u ms, answering %s",
-                     Close == CloseWay::Button  ? "the button"
-                     : Close == CloseWay::AltF4 ? "Alt+F4"
-                                                : "the system menu",
+            snprintf(text, sizeof(text), " by %s after %u ms, answering %s", CloseWayName(Close),
                      CloseAfterMs, CloseAnswerOk ? "OK" : "Cancel");
             break;
         case FaultKind::FileChanges:
             snprintf(text, sizeof(text), " (%s)", FileDeleted ? "deleted" : "changed");
+            break;
+        case FaultKind::CloseInChooser:
+        case FaultKind::CloseInConfirmation:
+        case FaultKind::CloseAfterEnd:
+        case FaultKind::CloseWhileRebooting: {
+            std::string when = std::to_string(CloseDelayMs()) + " ms after " +
+                               (kind == FaultKind::CloseInChooser ||
+                                        kind == FaultKind::CloseInConfirmation
+                                    ? "it opened"
+                                    : "the answer");
+            if (kind == FaultKind::CloseAfterEnd && CloseDelayMs() == 0)
+                when = "as the answer is taken";
+            if (kind == FaultKind::CloseWhileRebooting)
+                when += ", reboot " + std::to_string(RebootMs) + " ms";
+            snprintf(text, sizeof(text), " by %s %s, answering %s", CloseWayName(Close),
+                     when.c_str(), CloseAnswerOk ? "OK" : "Cancel");
+            break;
+        }
+        case FaultKind::ReceiverComesAndGoes: {
+            const char* moment = Leave == LeaveMoment::InChooser        ? "in the chooser"
+                                 : Leave == LeaveMoment::InConfirmation ? "in the confirmation"
+                                 : Leave == LeaveMoment::AfterClose     ? "after the close"
+                                                                        : "after Update";
+            const std::uint32_t after = Leave == LeaveMoment::AtTime       ? LeaveAfterMs
+                                        : Leave == LeaveMoment::AfterClose ? TeardownMs
+                                                                           : MomentDelayMs;
+            snprintf(text, sizeof(text), " %u ms %s, back %s", after, moment,
+                     BackAfterMs < 0 ? "never" : (std::to_string(BackAfterMs) + " ms later").c_str());
+            break;
+        }
+        case FaultKind::OtherDevices:
+            snprintf(text, sizeof(text), " (%d events%s)", OtherDeviceEvents,
+                     DevicesAfterClose && Closes() ? " after the close" : "");
+            break;
+        case FaultKind::LogOffQuery:
+            snprintf(text, sizeof(text), " %u ms after Update, at the end message and after", LogOffAfterMs);
+            break;
+        case FaultKind::Minimised:
+            snprintf(text, sizeof(text), " by %s %u ms after Update, for %u ms",
+                     MinimiseByButton ? "its button" : "the system command", MinimiseAfterMs,
+                     MinimisedForMs);
             break;
         default:
             text[0] = '\0';
@@ -231,6 +332,9 @@ void FaultPlan::Apply(SimReceiver& receiver) const {
         case FaultKind::LatencySpikes:
             receiver.SetLatencySpikes(SpikePerMillion, kSpikeMaxMs,
                                       static_cast<std::uint32_t>(Seed));
+            break;
+        case FaultKind::CloseWhileRebooting:
+            receiver.SetRebootTime(RebootMs);
             break;
         default:
             break; // carried out by the run itself

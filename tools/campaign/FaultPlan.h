@@ -28,12 +28,28 @@ enum class FaultKind {
     OtherDevices,  // other HID devices arrive and leave during the update
     UserCloses,    // the user closes the window, in one of three ways, either answer
     FileChanges,   // the image file is changed or deleted after confirmation
+    // The window's life around an update. The closes below come in one of the three
+    // ways too, answering either way should the abort question come.
+    CloseInChooser,       // closed while the platform's file chooser is open
+    CloseInConfirmation,  // closed while the confirmation is open, answering nothing
+    CloseAfterEnd,        // closed right after the success (or failure) message is answered
+    CloseWhileRebooting,  // closed while the receiver reboots after a success
+    ReceiverComesAndGoes, // the receiver leaves and (mostly) comes back at a random moment
+    LogOffQuery,          // the system asks whether it may log off, at random moments
+    Minimised,            // the window is minimised at a random moment and restored later
     Count
 };
 const char* FaultName(FaultKind kind);
+// The kinds that close the window: a run has at most one of them.
+bool IsClose(FaultKind kind);
 
 // How the user closes the window.
 enum class CloseWay { Button, AltF4, SystemMenu };
+
+// When the receiver leaves (ReceiverComesAndGoes): some time after the Update button,
+// while the file chooser or the confirmation is open, or right after the window is
+// closed (in a run with no close: some time after the Update button).
+enum class LeaveMoment { AtTime, InChooser, InConfirmation, AfterClose };
 
 // The random stream of a run: SplitMix64, so every run can be replayed from its seed.
 class CampaignRandom {
@@ -69,6 +85,27 @@ struct FaultPlan {
     bool CloseAnswerOk = false;
     std::uint32_t CloseAfterMs = 0; // after the Update button
     bool FileDeleted = false;       // FileChanges: deleted rather than rewritten
+    // The lifecycle kinds' parameters.
+    std::uint32_t MomentDelayMs = 0;  // a close or a departure: how long after its moment came
+    std::uint32_t RebootMs = 100;     // how long the receiver is away to reboot
+    LeaveMoment Leave = LeaveMoment::AtTime;
+    std::uint32_t LeaveAfterMs = 0;   // AtTime: after the Update button; AfterClose: the close
+    int BackAfterMs = -1;             // after leaving, the receiver comes back; -1: never
+    bool DevicesAfterClose = false;   // OtherDevices: right after the close, in a run with one
+    std::uint32_t LogOffAfterMs = 0;  // after the Update button
+    std::uint32_t MinimiseAfterMs = 0;
+    std::uint32_t MinimisedForMs = 0;
+    bool MinimiseByButton = false;    // the skin's minimise button, else the system command
+
+    std::uint32_t TeardownMs = 0;     // AfterClose, DevicesAfterClose: how long after the close
+    // The platform's real file chooser opens, and the user chooses in it, rather than the
+    // image being chosen at once (in every run that closes or unplugs in it, and a few more).
+    bool RealChooser = false;
+
+    // The run closes the window in one of the ways drawn.
+    bool Closes() const;
+    // How long after its moment came the window is closed.
+    std::uint32_t CloseDelayMs() const;
 
     bool Has(FaultKind kind) const;
     std::string Describe() const;
