@@ -164,7 +164,7 @@ enum class Sending { No, Yes, Unsure };
 // Something that happens to the devices at a time after the Update button, or after the
 // close.
 struct DeviceEvent {
-    enum Kind { AddOther, RemoveOther, Unplug, Plug } What;
+    enum Kind { AddOther, RemoveOther, Unplug, Plug, AddTwin, RemoveTwin } What;
     ULONGLONG AtMs;
     bool AfterClose;
     bool Done = false;
@@ -222,6 +222,7 @@ private:
     ULONGLONG m_nClicked = 0;
     std::vector<DeviceEvent> m_Events;
     int m_nDevicesAdded = 0;
+    bool m_bTwin = false; // the second receiver is there
 
     // The close.
     CloseState m_Close = CloseState::None;
@@ -289,6 +290,10 @@ void CRun::ScheduleDeviceEvents() {
                                 afterClose ? at % 101 : at, afterClose});
         }
     }
+    if (m_Plan.Has(FaultKind::SecondReceiver)) {
+        m_Events.push_back({DeviceEvent::AddTwin, m_Plan.TwinArriveMs, false});
+        m_Events.push_back({DeviceEvent::RemoveTwin, m_Plan.TwinArriveMs + m_Plan.TwinStaysMs, false});
+    }
     if (m_Plan.Has(FaultKind::ReceiverComesAndGoes)) {
         // In the chooser or the confirmation the departure comes with that moment.
         if (m_Plan.Leave == LeaveMoment::AfterClose && m_Plan.Closes())
@@ -352,6 +357,20 @@ void CRun::FireDeviceEvents(ULONGLONG now, bool dueOnly) {
         }
         case DeviceEvent::RemoveOther:
             h.sim.RemoveOtherDevice();
+            break;
+        case DeviceEvent::AddTwin: {
+            // Listed before the receiver: a search finds it first.
+            SimOtherDevice twin;
+            twin.VendorID = KESTRIX_VENDOR_ID;
+            twin.ProductID = KESTRIX_PRODUCT_ID;
+            twin.ReportLength = REPORT_LENGTH_MODE1;
+            h.sim.AddOtherDevice(twin);
+            m_bTwin = true;
+            break;
+        }
+        case DeviceEvent::RemoveTwin:
+            h.sim.RemoveOtherDevice();
+            m_bTwin = false;
             break;
         case DeviceEvent::Unplug:
             UnplugReceiver(false);
@@ -822,7 +841,7 @@ RunResult CRun::Run() {
             bool expected = false;
             kxtest::WaitFor(
                 [&] {
-                    expected = h.sim.Present() && !h.Dialog()->IsUpdateRunning();
+                    expected = (h.sim.Present() || m_bTwin) && !h.Dialog()->IsUpdateRunning();
                     return h.UpdateButtonEnabled() == expected;
                 },
                 3000);

@@ -45,6 +45,8 @@ const char* FaultName(FaultKind kind) {
         return "latency spikes";
     case FaultKind::OtherDevices:
         return "other devices come and go";
+    case FaultKind::SecondReceiver:
+        return "a second receiver";
     case FaultKind::UserCloses:
         return "user closes";
     case FaultKind::FileChanges:
@@ -130,7 +132,11 @@ FaultPlan DrawFaultPlan(std::uint64_t campaignSeed, std::uint64_t run) {
     while (static_cast<int>(plan.Faults.size()) < faults) {
         const auto kind = static_cast<FaultKind>(
             random.Between(0, static_cast<std::uint64_t>(FaultKind::Count) - 1));
-        if (!plan.Has(kind) && !(IsClose(kind) && plan.Closes()))
+        // Devices other than the receiver come in one kind at a time: the simulated
+        // receiver takes the last one added away first.
+        const bool devices = kind == FaultKind::OtherDevices || kind == FaultKind::SecondReceiver;
+        if (!plan.Has(kind) && !(IsClose(kind) && plan.Closes()) &&
+            !(devices && (plan.Has(FaultKind::OtherDevices) || plan.Has(FaultKind::SecondReceiver))))
             plan.Faults.push_back(kind);
     }
 
@@ -145,6 +151,8 @@ FaultPlan DrawFaultPlan(std::uint64_t campaignSeed, std::uint64_t run) {
     plan.SpikePerMillion = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(1000000, 3000000ull / (static_cast<std::uint64_t>(blocks) + 2)));
     plan.OtherDeviceEvents = static_cast<int>(random.Between(1, 4));
+    plan.TwinArriveMs = static_cast<std::uint32_t>(random.Between(0, 200 + static_cast<std::uint64_t>(blocks)));
+    plan.TwinStaysMs = static_cast<std::uint32_t>(random.Between(50, 200 + static_cast<std::uint64_t>(blocks)));
     plan.Close = static_cast<CloseWay>(random.Between(0, 2));
     plan.CloseAnswerOk = random.Chance(50);
     // Somewhere in the run: a transfer takes about a millisecond a block here.
@@ -266,6 +274,10 @@ std::string FaultPlan::Describe() const {
         case FaultKind::OtherDevices:
             snprintf(text, sizeof(text), " (%d events%s)", OtherDeviceEvents,
                      DevicesAfterClose && Closes() ? " after the close" : "");
+            break;
+        case FaultKind::SecondReceiver:
+            snprintf(text, sizeof(text), " arriving %u ms after Update for %u ms", TwinArriveMs,
+                     TwinStaysMs);
             break;
         case FaultKind::LogOffQuery:
             snprintf(text, sizeof(text), " %u ms after Update, at the end message and after", LogOffAfterMs);

@@ -37,6 +37,7 @@ enum class FaultKind {
     ReceiverComesAndGoes, // the receiver leaves and (mostly) comes back at a random moment
     LogOffQuery,          // the system asks whether it may log off, at random moments
     Minimised,            // the window is minimised at a random moment and restored later
+    SecondReceiver, // another receiver (the same numbers and reports, silent) comes and goes
     Count
 };
 const char* FaultName(FaultKind kind);
@@ -92,6 +93,8 @@ struct FaultPlan {
     std::uint32_t LeaveAfterMs = 0;   // AtTime: after the Update button; AfterClose: the close
     int BackAfterMs = -1;             // after leaving, the receiver comes back; -1: never
     bool DevicesAfterClose = false;   // OtherDevices: right after the close, in a run with one
+    std::uint32_t TwinArriveMs = 0;   // SecondReceiver: after the Update button
+    std::uint32_t TwinStaysMs = 0;    //   and how long it stays
     std::uint32_t LogOffAfterMs = 0;  // after the Update button
     std::uint32_t MinimiseAfterMs = 0;
     std::uint32_t MinimisedForMs = 0;
