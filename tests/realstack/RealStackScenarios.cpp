@@ -43,14 +43,15 @@ using kxtest::WaitFor;
 // a version other than the receiver's.
 constexpr std::uint32_t kStreamedVersion = 999;
 
-// The receiver's hidraw node in mode 1, once it is there.
+// The receiver's hidraw node in mode 1, once sysfs names it and it is in /dev (an open
+// refused for want of access means it is there).
 std::wstring AwaitReceiverNode() {
     std::wstring node;
     Check(WaitFor(
               [&] {
                   node = ReceiverNode(kDeviceTable[0].ProductID);
-                  return !node.empty() &&
-                         GetFileAttributesW(node.c_str()) != INVALID_FILE_ATTRIBUTES;
+                  const DWORD error = node.empty() ? ERROR_FILE_NOT_FOUND : OpenError(node);
+                  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
               },
               kLookMs),
           L"the receiver has no hidraw node");

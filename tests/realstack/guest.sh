@@ -181,7 +181,7 @@ drive() { # run user [--trace CHANNELS] [label=]scenario...
         stop_runs "the receiver has ended: $(tail -n 2 "$RESULTS/receiver.log" | tr '\n' ' ')"
     fi
     # A run that failed may leave the tool behind: the next one starts Wine afresh.
-    if [ $status -ne 0 ]; then
+    if [ $status -ne 0 ] && [ -z "$STOPPED" ]; then
         stop_wine "$user" "$(prefix_of "$user")"
         start_wine "$user" "$(prefix_of "$user")"
     fi
@@ -322,7 +322,7 @@ guest_main() {
         start_wine root "$(prefix_of root)"
         drive root root --trace trace+setupapi,trace+file,trace+hid "${ROOT_RUN[@]}"
         summarise_trace "$RESULTS/root"
-        case " ${ROOT_RUN[*]} " in *" mode1 "*) check_traced_lengths "$RESULTS/root" ;; esac
+        case " ${ROOT_RUN[*]} " in *" mode1 "*) [ -n "$STOPPED" ] || check_traced_lengths "$RESULTS/root" ;; esac
         stop_wine root "$(prefix_of root)"
     fi
     if [ ${#USER_RUNS[@]} -gt 0 ] && [ -z "$STOPPED" ]; then
