@@ -4,17 +4,22 @@
 //
 //   kx-uhid-receiver [--vendor N] [--product N] [--received PATH] [--control PATH]
 //                    [--absent] [--mode 1|2] [--version WORD] [--fail-at N[:CODE]]
-//                    [--unplug-at N] [--ack-finish] [--reboot-ms MS]
+//                    [--unplug-at N] [--ack-finish] [--reboot-ms MS] [--stream WORD]
 //
 // It plugs itself in at start unless --absent (--product is the mode-1 product number;
 // in mode 2 it presents as the next one), logs what happens on standard output, and
 // writes what it received to --received as an image file whenever an update ends. With
-// --control it looks for that file every 100 ms: the file holds one command and is
-// removed once the command has been carried out:
+// --stream it sends, while in mode 2, a version report with WORD every 100 ms. With
+// --control it looks for that file every 100 ms: the file holds one command, is removed
+// once the command has been carried out, and is answered in PATH.reply ("ok [TEXT]" or
+// "failed WHY"; ReceiverControl.h):
 //   unplug | plug [2] | quit
 //   restart [OPTIONS]   unplugged, then back as if started afresh with these of the
 //                       options above from --absent on
-// It ends on "quit", SIGTERM or SIGINT, unplugging itself first.
+//   audit               answers with the output reports not of the mode's length and
+//                       report number since the last audit (none: "ok" alone)
+// A command that fails ends it once answered. It ends on "quit", SIGTERM or SIGINT,
+// unplugging itself first.
 #include "sim/uhid/ReceiverOptions.h"
 #include "sim/uhid/UhidReceiver.h"
 

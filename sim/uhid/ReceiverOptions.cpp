@@ -41,6 +41,10 @@ bool ReadBehaviour(const std::string& name, const std::string& value, Behaviour*
     } else if (name == "--unplug-at") {
         *ok = ReadNumber(value, 1u << 30, &n) && n >= 1;
         b->Firmware.UnplugAfterBlocks = static_cast<int>(n);
+    } else if (name == "--stream") {
+        *ok = ReadNumber(value, 0xFFFFFFFFul, &n);
+        b->Stream = true;
+        b->StreamVersion = static_cast<std::uint32_t>(n);
     } else if (name == "--reboot-ms") {
         *ok = ReadNumber(value, 60000, &n);
         b->RebootMs = static_cast<int>(n);

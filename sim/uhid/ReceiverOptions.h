@@ -13,6 +13,10 @@ struct Behaviour {
     int Mode = 1;
     SimFirmwareOptions Firmware;
     int RebootMs = 1000; // away from the bus while rebooting or switching mode
+    // In mode 2, a version report with StreamVersion every 100 ms, as a receiver in its
+    // game-controller mode keeps sending reports of its own.
+    bool Stream = false;
+    std::uint32_t StreamVersion = 0;
 };
 
 struct ReceiverOptions {

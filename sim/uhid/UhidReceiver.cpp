@@ -9,6 +9,10 @@
 #include <iterator>
 #include <sstream>
 
+namespace {
+constexpr auto kStreamEvery = std::chrono::milliseconds(100); // --stream's pace
+} // namespace
+
 bool UhidReceiver::Start() {
     if (!m_Device.Open()) {
         Log("cannot start: " + m_Device.Error());
@@ -29,18 +33,13 @@ bool UhidReceiver::Run(const volatile std::sig_atomic_t& stop) {
             m_bReturnPending = false;
             Plug(1);
         }
+        Stream();
         if (!ReadControl()) {
             return false;
         }
     }
     Unplug("told to stop");
     return true;
-}
-
-void UhidReceiver::Log(const std::string& text) const {
-    const double seconds = std::chrono::duration<double>(Clock::now() - m_Start).count();
-    std::printf("[%8.3f] receiver: %s\n", seconds, text.c_str());
-    std::fflush(stdout);
 }
 
 bool UhidReceiver::Begin(const Behaviour& behaviour) {
@@ -53,10 +52,15 @@ bool UhidReceiver::Begin(const Behaviour& behaviour) {
 
 int UhidReceiver::PollTimeout() const {
     int timeout = m_Options.Control.empty() ? 1000 : 100;
-    if (m_bReturnPending) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(m_ReturnAt - Clock::now());
+    const auto until = [&](Clock::time_point at) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now());
         timeout = std::max(0, std::min(timeout, static_cast<int>(left.count())));
+    };
+    if (m_bReturnPending) {
+        until(m_ReturnAt);
+    }
+    if (m_Behaviour.Stream && m_Device.Present() && m_Firmware.Mode() == 2) {
+        until(m_NextStream);
     }
     return timeout;
 }
@@ -78,8 +82,10 @@ bool UhidReceiver::Plug(int mode) {
         Log("cannot plug in: " + m_Device.Error());
         return false;
     }
-    m_Outputs.clear();
+    m_Audit.Plugged();
     m_bInputLogged = false;
+    m_nStreamed = 0;
+    m_NextStream = Clock::now();
     Log("plugged in, mode " + std::to_string(mode) + ", " + Hex(identity.Vendor, 4) + ":" +
         Hex(identity.Product, 4) + ", firmware version word " +
         Hex(m_Firmware.Options().Version, 8) + ", reports of " +
@@ -93,13 +99,9 @@ void UhidReceiver::Unplug(const std::string& why) {
         return;
     }
     m_Device.Destroy();
-    std::ostringstream summary;
-    for (const auto& [kind, count] : m_Outputs) {
-        summary << ", " << count << " of " << kind.Length << " bytes with report number "
-                << Hex(kind.Number, 2);
-    }
-    Log("unplugged (" + why + "); output reports received" +
-        (m_Outputs.empty() ? std::string(": none") : summary.str()));
+    Log("unplugged (" + why + "); output reports received: " + m_Audit.PluggedSummary() +
+        (m_nStreamed ? "; reports of its own sent in mode 2: " + std::to_string(m_nStreamed)
+                     : std::string()));
     if (m_Firmware.OnUnplugged()) {
         UpdateEnded();
     }
@@ -125,10 +127,11 @@ void UhidReceiver::OnEvent(const UhidDevice::Event& event) {
 }
 
 void UhidReceiver::OnOutputReport(const std::vector<std::uint8_t>& report) {
-    const ReportKind kind{report.size(), report.empty() ? 0u : report[0]};
-    if (m_Outputs[kind]++ == 0) {
-        Log("first output report of " + std::to_string(kind.Length) + " bytes with report number " +
-            Hex(kind.Number, 2));
+    const bool right = m_Audit.Note(m_Firmware, report.data(), report.size());
+    const std::string kind = std::to_string(report.size()) + " bytes with report number " +
+                             Hex(report.empty() ? 0u : report[0], 2);
+    if (m_Audit.FirstOfItsKind()) {
+        Log("first output report of " + kind);
     }
     if (report.size() >= 2) {
         const std::string name =
@@ -139,10 +142,12 @@ void UhidReceiver::OnOutputReport(const std::vector<std::uint8_t>& report) {
     }
     const std::uint32_t before = m_Firmware.Update().DataBytes;
     std::vector<SimFirmware::Action> actions;
-    if (!m_Firmware.OnOutputReport(report.data(), report.size(), &actions)) {
+    if (!right || !m_Firmware.OnOutputReport(report.data(), report.size(), &actions)) {
         if (++m_nRefused <= 5) {
-            Log("refused an output report of " + std::to_string(kind.Length) +
-                " bytes with report number " + Hex(kind.Number, 2));
+            Log("refused an output report of " + kind + ": mode " +
+                std::to_string(m_Firmware.Mode()) + " takes " +
+                std::to_string(m_Firmware.ReportLength()) + " bytes with report number " +
+                Hex(m_Firmware.ReportNumber(), 2));
         }
         return;
     }
@@ -203,6 +208,25 @@ void UhidReceiver::Send(const SimFirmware::Action& action) {
     }
 }
 
+void UhidReceiver::Stream() {
+    if (!m_Behaviour.Stream || !m_Device.Present() || m_Firmware.Mode() != 2 ||
+        Clock::now() < m_NextStream) {
+        return;
+    }
+    m_NextStream = Clock::now() + kStreamEvery;
+    const SimFirmware::Action action{SimFirmware::ActionKind::Send,
+                                     SimFirmware::VersionFrame(m_Behaviour.StreamVersion)};
+    std::vector<std::uint8_t> report = m_Firmware.InputReport(action);
+    report.erase(report.begin()); // unnumbered: no report-number byte on the bus
+    if (!m_Device.SendInput(report)) {
+        Log("cannot send an input report: " + m_Device.Error());
+    } else if (m_nStreamed++ == 0) {
+        Log("sending reports of its own in mode 2, every " + std::to_string(kStreamEvery.count()) +
+            " ms: version " + Hex(m_Behaviour.StreamVersion, 8) + ", " +
+            std::to_string(report.size()) + " bytes on the bus");
+    }
+}
+
 void UhidReceiver::UpdateEnded() {
     const SimUpdateResult& result = m_Firmware.Update();
     const char* outcome = result.Finished         ? "finished"
@@ -218,7 +242,7 @@ void UhidReceiver::UpdateEnded() {
     }
 }
 
-void UhidReceiver::WriteReceived(const std::vector<std::uint8_t>& image) const {
+void UhidReceiver::WriteReceived(const std::vector<std::uint8_t>& image) {
     const std::string temporary = m_Options.Received + ".part";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
@@ -235,47 +259,56 @@ void UhidReceiver::WriteReceived(const std::vector<std::uint8_t>& image) const {
 }
 
 bool UhidReceiver::ReadControl() {
-    if (m_Options.Control.empty()) {
-        return true;
-    }
-    std::ifstream file(m_Options.Control);
-    if (!file) {
-        return true;
-    }
     std::string line;
-    std::getline(file, line);
-    file.close();
+    if (!m_Control.Take(&line)) {
+        return true;
+    }
     std::istringstream in(line);
     const std::vector<std::string> words{std::istream_iterator<std::string>(in),
                                          std::istream_iterator<std::string>()};
-    const std::string command = words.empty() ? std::string() : words[0];
     Log("command: " + line);
-    // A command that cannot be carried out ends the receiver: whoever sent it would go on
-    // with a receiver other than it thinks.
-    bool done = true;
+    std::string answer;
+    const std::string failure = Carry(words, &answer);
+    if (!failure.empty()) {
+        Log("the command failed: " + failure);
+    }
+    if (!m_Control.Answer(failure.empty(), failure.empty() ? answer : failure)) {
+        Log("cannot answer the command in " + m_Options.Control + ".reply");
+        return false;
+    }
+    // A command that cannot be carried out ends the receiver: whoever sent it has been
+    // told, and would otherwise go on with a receiver other than it thinks.
+    return failure.empty();
+}
+
+std::string UhidReceiver::Carry(const std::vector<std::string>& words, std::string* answer) {
+    const std::string command = words.empty() ? std::string() : words[0];
     if (command == "unplug") {
         m_bReturnPending = false;
         Unplug("told to");
     } else if (command == "plug") {
-        done = Plug(words.size() > 1 && words[1] == "2" ? 2 : 1);
+        if (!Plug(words.size() > 1 && words[1] == "2" ? 2 : 1)) {
+            return "cannot plug in: " + m_Device.Error();
+        }
     } else if (command == "restart") {
         ReceiverOptions fresh = m_Options;
         fresh.Start = Behaviour();
         std::string error;
         if (!ParseReceiverOptions({words.begin() + 1, words.end()}, true, &fresh, &error)) {
-            Log("refused the command: " + error);
-            done = false;
-        } else {
-            m_bReturnPending = false;
-            Unplug("restarting");
-            done = Begin(fresh.Start);
+            return error;
         }
+        m_bReturnPending = false;
+        Unplug("restarting");
+        if (!Begin(fresh.Start)) {
+            return "cannot plug in: " + m_Device.Error();
+        }
+    } else if (command == "audit") {
+        // The output reports not of the mode's layout since the last audit.
+        *answer = m_Audit.TakeMismatches();
     } else if (command == "quit") {
         m_bQuit = true;
     } else {
-        Log("unknown command");
-        done = false;
+        return "unknown command \"" + command + "\"";
     }
-    std::remove(m_Options.Control.c_str());
-    return done;
+    return std::string();
 }

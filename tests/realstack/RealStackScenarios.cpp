@@ -2,13 +2,16 @@
 // on a real HID stack, used the way a person would. tests/realstack/guest.sh starts the
 // receiver (sim/uhid) with a control file, then runs
 //
-//   KestrixRealStack.exe --tool EXE --control FILE --image DAT --received FILE
-//                        [--trace CHANNELS] [LABEL=]SCENARIO...
+//   KestrixRealStack.exe --tool EXE --control FILE --receiver-log FILE --image DAT
+//                        --received FILE [--trace CHANNELS] [LABEL=]SCENARIO...
 //
 // Each scenario restarts the receiver as it needs it (through the control file, which
-// also takes "unplug" and "plug"), starts the tool, and checks what the window shows.
-// It prints each step and, per scenario, "VERDICT LABEL PASS|FAIL SECONDS"; it ends with
-// status 0 when every scenario passed, 1 when one failed, 2 on a bad command line.
+// also takes "unplug" and "plug"), starts the tool, and checks what the window shows and,
+// in the receiver's log, what the receiver did and when. After each scenario it asks the
+// receiver for the output reports that were not of its mode's length and report number:
+// any fails the scenario. It prints each step and, per scenario, "VERDICT LABEL PASS|FAIL
+// SECONDS"; it ends with status 0 when every scenario passed, 1 when one failed, 2 on a
+// bad command line, and 3 when the receiver failed a command, which ends the run at once.
 // --received names the file the receiver writes the image it received to; --trace
 // makes Wine trace the tool's own calls (WINEDEBUG) in the scenarios marked traced.
 #include <windows.h>
@@ -35,6 +38,26 @@ namespace {
 using Look = ToolUnderTest::Look;
 using kxtest::WaitFor;
 
+// What the receiver sends of its own in mode 2 (--stream): a version report with a version
+// word not its own, V9.99, so a tool that took it for the answer to a question would show
+// a version other than the receiver's.
+constexpr std::uint32_t kStreamedVersion = 999;
+
+// The receiver's hidraw node in mode 1, once sysfs names it and it is in /dev (an open
+// refused for want of access means it is there).
+std::wstring AwaitReceiverNode() {
+    std::wstring node;
+    Check(WaitFor(
+              [&] {
+                  node = ReceiverNode(kDeviceTable[0].ProductID);
+                  const DWORD error = node.empty() ? ERROR_FILE_NOT_FOUND : OpenError(node);
+                  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+              },
+              kLookMs),
+          L"the receiver has no hidraw node");
+    return node;
+}
+
 // A receiver in mode 1 at start: the connected look and its version.
 void PresentInMode1(Scenario& s) {
     s.Begin({"", 1});
@@ -42,11 +65,17 @@ void PresentInMode1(Scenario& s) {
     s.Close();
 }
 
-// A receiver in mode 2 at start: it is asked to switch, comes back in mode 1, and its
-// version shows.
+// A receiver in mode 2 at start, sending reports of its own all the while: it is asked
+// to switch, comes back in mode 1, and its own version shows. In mode 2 the tool only
+// writes the request to switch and never reads; the reports it is sent meanwhile change
+// nothing.
 void PresentInMode2(Scenario& s) {
-    s.Begin({"--mode 2", 2});
+    s.Begin({"--mode 2 --stream " + std::to_string(kStreamedVersion), 2});
     s.ExpectLook(Look::Connected, s.VersionText(), L"switched");
+    const ReceiverLine left = s.AwaitReceiverLine("unplugged (switching to mode 1)", kStepMs);
+    Check(left.Text.find("reports of its own sent in mode 2: ") != std::string::npos,
+          L"the receiver sent nothing of its own in mode 2");
+    Say(L"In mode 2 the receiver " + std::wstring(left.Text.begin(), left.Text.end()));
     s.Close();
 }
 
@@ -63,14 +92,17 @@ void Replugged(Scenario& s) {
 
 // A whole update with this image: the success prompt, the receiver's copy byte for byte,
 // and the image's version once the receiver has rebooted.
-void UpdateWith(Scenario& s, const std::wstring& path) {
+// The tool started against a receiver in mode 1.
+void UpdateStarted(Scenario& s, const std::wstring& path, DWORD timeoutMs) {
     FirmwareImage image;
     Check(LoadFirmwareImage(path, &image) == ImageCheck::Ok, L"no image at " + path);
-    s.Begin({"", 1});
     s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
     s.BeginUpdate(path);
-    Check(s.AwaitOutcome(L"success") == LoadLocalizedString(TXT_UPDATE_SUCCEEDED),
+    const ULONGLONG started = GetTickCount64();
+    Check(s.AwaitOutcome(L"success", timeoutMs) == LoadLocalizedString(TXT_UPDATE_SUCCEEDED),
           L"the update did not succeed");
+    Say(L"The update took " + std::to_wstring((GetTickCount64() - started + 500) / 1000) +
+        L" s from the confirmation to the prompt");
 
     std::vector<std::uint8_t> sent, received;
     Check(ReadWholeFile(path, &sent) == 0, L"cannot read the image");
@@ -84,51 +116,89 @@ void UpdateWith(Scenario& s, const std::wstring& path) {
     s.Close();
 }
 
+void UpdateWith(Scenario& s, const std::wstring& path, DWORD timeoutMs = kUpdateMs) {
+    s.Begin({"", 1});
+    UpdateStarted(s, path, timeoutMs);
+}
+
 // The release sample.
 void WholeUpdate(Scenario& s) {
     UpdateWith(s, s.Config().Image);
 }
 
-// A small image of its own (4 KiB, V1.37), where the update's length matters less than
-// who runs it.
-void SmallUpdate(Scenario& s) {
+// An image of its own beside the received one: V1.37 of `length` data bytes.
+std::wstring MakeImage(Scenario& s, const std::wstring& name, std::uint32_t length) {
     const std::wstring received = s.Config().Received;
-    const std::wstring path = received.substr(0, received.find_last_of(L"\\") + 1) + L"small.dat";
-    kxtest::WriteImage(path, 137, 4096, 4096);
-    UpdateWith(s, path);
+    const std::wstring path = received.substr(0, received.find_last_of(L"\\") + 1) + name;
+    kxtest::WriteImage(path, 137, length, length);
+    return path;
 }
 
-// An update that ends with the failure prompt, the receiver set up as given; then the
-// look of a receiver gone or still there.
-void FailedUpdate(Scenario& s, const std::string& receiver, Look after) {
+// A small image (4 KiB), where the update's length matters less than who runs it.
+void SmallUpdate(Scenario& s) {
+    UpdateWith(s, MakeImage(s, L"small.dat", 4096));
+}
+
+// Run by a user whom the udev rule lets open the receiver: its hidraw node opens for
+// this user, and a small update goes through.
+void PermittedUpdate(Scenario& s) {
+    s.Begin({"", 1});
+    const std::wstring node = AwaitReceiverNode();
+    // udevd applies the rule to a node just made: the open is granted a moment later.
+    DWORD error = 0;
+    WaitFor([&] { return (error = OpenError(node)) == 0; }, kLookMs);
+    Say(L"Opening " + node + L" as this user: error " + std::to_wstring(error));
+    Check(error == 0, L"opening " + node + L" was refused");
+    UpdateStarted(s, MakeImage(s, L"small.dat", 4096), kUpdateMs);
+}
+
+// A 1 MiB image through the real stack, block by block: not one of ./test's scenarios
+// (KX_REALSTACK_SCENARIOS=large-update runs it).
+void LargeUpdate(Scenario& s) {
+    UpdateWith(s, MakeImage(s, L"large.dat", 1u << 20), 16 * kUpdateMs);
+}
+
+// An update that ends with the failure prompt, the receiver set up as given, within
+// kPromptAfterMs of what the receiver logs as `logged` (the event named); then the look
+// of a receiver gone or still there.
+void FailedUpdate(Scenario& s, const std::string& receiver, const std::string& logged,
+                  const std::wstring& event, Look after) {
     s.Begin({receiver, 1});
     s.ExpectLook(Look::Connected, s.VersionText(), L"connected");
     s.BeginUpdate(s.Config().Image);
     Check(s.AwaitOutcome(L"failure") == LoadLocalizedString(TXT_UPDATE_FAILED),
           L"the update did not end with the failure prompt");
+    s.ExpectPromptSoonAfter(logged, event);
     s.ExpectLook(after, after == Look::Connected ? s.VersionText() : L"", L"after-failure");
 }
 
-// Unplugged in the middle of an update: the failure prompt, the not-connected look, a
-// window that still answers; plugged in again, the connected look comes back.
+// Unplugged in the middle of an update: the failure prompt soon after, the not-connected
+// look, a window that still answers; plugged in again, the connected look comes back.
 void UnpluggedDuringUpdate(Scenario& s) {
-    FailedUpdate(s, "--unplug-at 300", Look::NotConnected);
+    FailedUpdate(s, "--unplug-at 300", "unplugged (at the block it was told to leave at)",
+                 L"the receiver left", Look::NotConnected);
     s.TellReceiver("plug");
     s.ExpectLook(Look::Connected, s.VersionText(), L"plugged-again");
     s.Close();
 }
 
-// The receiver answers a data request with a failure code: the failure prompt, and the
-// update button enabled again for the receiver still there.
+// The receiver answers a data request with a failure code: the failure prompt soon
+// after, and the update button enabled again for the receiver still there.
 void FailureReply(Scenario& s) {
-    FailedUpdate(s, "--fail-at 5:0x18", Look::Connected);
+    FailedUpdate(s, "--fail-at 5:0x18", "sending: failure 0x18",
+                 L"the receiver sent failure code 0x18", Look::Connected);
     s.Close();
 }
 
-// Run by a user who may not open the receiver: the not-connected look, and it stays so,
-// with no prompt.
+// Run by a user who may not open the receiver: its hidraw node is there and refuses
+// this user; the not-connected look, and it stays so, with no prompt.
 void NotPermitted(Scenario& s) {
-    s.Begin({"", 0});
+    s.RestartReceiver({"", 0});
+    const std::wstring node = AwaitReceiverNode();
+    const DWORD error = OpenError(node);
+    Say(L"Opening " + node + L" as this user: error " + std::to_wstring(error));
+    Check(error == ERROR_ACCESS_DENIED, L"opening " + node + L" was not refused as access denied");
+    s.StartTool();
     s.ExpectLook(Look::NotConnected, L"", L"not-permitted");
     Sleep(kSteadyMs);
     Check(s.Tool().CurrentPrompt() == nullptr, L"a prompt appeared");
@@ -236,6 +306,14 @@ void LinkOnRealStack(Scenario& s) {
     Say(L"A write to the gone receiver failed after " + std::to_wstring(GetTickCount64() - write) +
         L" ms");
 
+    // Away until the system no longer lists it, as a person pulls it out and puts it back.
+    Check(WaitFor([] { return !ReceiverListed(kDeviceTable[0].ProductID); }, kLookMs),
+          L"the system still lists the receiver");
+    const auto notified = [&] {
+        return std::to_wstring(notifications.Count(DBT_DEVICEREMOVECOMPLETE)) + L" removal, " +
+               std::to_wstring(notifications.Count(DBT_DEVICEARRIVAL)) + L" arrival, " +
+               std::to_wstring(notifications.Count(DBT_DEVNODES_CHANGED)) + L" devnodes-changed";
+    };
     s.TellReceiver("plug");
     Check(WaitFor(
               [&] {
@@ -243,10 +321,23 @@ void LinkOnRealStack(Scenario& s) {
                          notifications.Count(DBT_DEVICEARRIVAL) > 0;
               },
               kLookMs),
-          L"the removal and the arrival were not both notified");
-    Say(L"Notified: " + std::to_wstring(notifications.Count(DBT_DEVICEREMOVECOMPLETE)) +
-        L" removal, " + std::to_wstring(notifications.Count(DBT_DEVICEARRIVAL)) + L" arrival, " +
-        std::to_wstring(notifications.Count(DBT_DEVNODES_CHANGED)) + L" devnodes-changed");
+          L"the removal and the arrival were not both notified: " + notified());
+    Say(L"Notified: " + notified());
+
+    // Mode 2: the tool only writes the request to switch, but the link layer reads what
+    // such a receiver sends all the same, reports of 65 bytes with a 0x00 in front.
+    s.RestartReceiver({"--mode 2 --stream " + std::to_string(kStreamedVersion), 2});
+    Check(hid.FindDevice() == 1 && g_nDeviceMode == 2, L"the search does not find it in mode 2");
+    Check(hid.OpenDevice() == 1, L"the receiver does not open in mode 2");
+    hid.SetReadTimeout(1000);
+    result = HID_READ_TIMEOUT;
+    for (int i = 0; i < 10 && result != HID_READ_OK; ++i)
+        result = hid.ReadHid(reply, sizeof(reply));
+    Check(result == HID_READ_OK && reply[0] >= 11 && frame[0] == 0x00 &&
+              frame[FRAME_SUBCODE_OFFSET] == SUB_VERSION &&
+              (frame[7] | frame[8] << 8 | frame[9] << 16 | frame[10] << 24) == kStreamedVersion,
+          L"a report the receiver sent in mode 2 did not come whole");
+    Say(L"A report the receiver sent in mode 2 read whole");
 }
 
 struct ScenarioEntry {
@@ -260,7 +351,8 @@ const std::map<std::wstring, ScenarioEntry>& Scenarios() {
         {L"replug", {Replugged, false}},         {L"update", {WholeUpdate, false}},
         {L"small-update", {SmallUpdate, false}}, {L"unplug-update", {UnpluggedDuringUpdate, false}},
         {L"failure", {FailureReply, false}},     {L"not-permitted", {NotPermitted, false}},
-        {L"link", {LinkOnRealStack, false}},
+        {L"link", {LinkOnRealStack, false}},     {L"permitted-update", {PermittedUpdate, false}},
+        {L"large-update", {LargeUpdate, false}},
     };
     return scenarios;
 }
@@ -273,8 +365,11 @@ struct Run {
 
 bool ParseArguments(int argc, wchar_t** argv, Setup* setup, std::vector<Run>* runs) {
     const std::map<std::wstring, std::wstring*> values = {
-        {L"--tool", &setup->Tool},   {L"--control", &setup->Control},
-        {L"--image", &setup->Image}, {L"--received", &setup->Received},
+        {L"--tool", &setup->Tool},
+        {L"--control", &setup->Control},
+        {L"--receiver-log", &setup->ReceiverLog},
+        {L"--image", &setup->Image},
+        {L"--received", &setup->Received},
         {L"--trace", &setup->Trace},
     };
     for (int i = 1; i < argc; ++i) {
@@ -292,28 +387,46 @@ bool ParseArguments(int argc, wchar_t** argv, Setup* setup, std::vector<Run>* ru
             return false;
         runs->push_back(run);
     }
-    return !runs->empty() && !setup->Tool.empty() && !setup->Control.empty();
+    return !runs->empty() && !setup->Tool.empty() && !setup->Control.empty() &&
+           !setup->ReceiverLog.empty();
 }
 
-// Runs one scenario; true when it passed.
-bool RunScenario(const Setup& setup, const Run& run) {
+enum class Verdict { Passed, Failed, ReceiverFailed };
+
+// Runs one scenario, then has the receiver account for the reports it was sent.
+Verdict RunScenario(const Setup& setup, const Run& run) {
     Say(L"=== " + run.Label + (run.Label != run.Name ? L" (" + run.Name + L")" : L""));
     const ULONGLONG started = GetTickCount64();
     const ScenarioEntry& entry = Scenarios().at(run.Name);
-    Scenario scenario(setup, run.Label, entry.Traced);
-    bool passed = true;
+    Verdict verdict = Verdict::Passed;
     try {
-        entry.Run(scenario);
-    } catch (const Failure& failure) {
-        Say(L"FAILED: " + failure.What);
-        if (scenario.Tool().Window())
-            scenario.Shot(L"failed");
-        passed = false;
+        {
+            Scenario scenario(setup, run.Label, entry.Traced);
+            try {
+                entry.Run(scenario);
+            } catch (const Failure& failure) {
+                Say(L"FAILED: " + failure.What);
+                if (scenario.Tool().Window())
+                    scenario.Shot(L"failed");
+                verdict = Verdict::Failed;
+            }
+        } // the tool, if still running, has ended: it writes nothing more
+        const std::string wrong = TellReceiver(setup, "audit");
+        if (!wrong.empty()) {
+            Say(L"FAILED: the receiver was written reports not of its mode's length and report "
+                L"number: " +
+                std::wstring(wrong.begin(), wrong.end()));
+            verdict = Verdict::Failed;
+        }
+    } catch (const ReceiverFailed& failed) {
+        Say(L"RECEIVER FAILED: " + failed.What + L". The run ends here.");
+        verdict = Verdict::ReceiverFailed;
     }
-    wprintf(L"VERDICT %ls %ls %llu\n", run.Label.c_str(), passed ? L"PASS" : L"FAIL",
+    wprintf(L"VERDICT %ls %ls %llu\n", run.Label.c_str(),
+            verdict == Verdict::Passed ? L"PASS" : L"FAIL",
             (GetTickCount64() - started + 500) / 1000);
     fflush(stdout);
-    return passed;
+    return verdict;
 }
 
 } // namespace
@@ -322,12 +435,17 @@ int wmain(int argc, wchar_t** argv) {
     Setup setup;
     std::vector<Run> runs;
     if (!ParseArguments(argc, argv, &setup, &runs)) {
-        fwprintf(stderr, L"usage: KestrixRealStack --tool EXE --control FILE [--image DAT] "
-                         L"[--received FILE] [--trace CHANNELS] [LABEL=]SCENARIO...\n");
+        fwprintf(stderr, L"usage: KestrixRealStack --tool EXE --control FILE --receiver-log FILE "
+                         L"[--image DAT] [--received FILE] [--trace CHANNELS] "
+                         L"[LABEL=]SCENARIO...\n");
         return 2;
     }
     bool allPassed = true;
-    for (const Run& run : runs)
-        allPassed = RunScenario(setup, run) && allPassed;
+    for (const Run& run : runs) {
+        const Verdict verdict = RunScenario(setup, run);
+        if (verdict == Verdict::ReceiverFailed)
+            return 3;
+        allPassed = verdict == Verdict::Passed && allPassed;
+    }
     return allPassed ? 0 : 1;
 }

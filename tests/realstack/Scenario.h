@@ -18,15 +18,20 @@ constexpr DWORD kUpdateMs = 600000; // a whole update of the release sample
 constexpr DWORD kSteadyMs = 5000;   // nothing more happens for this long
 constexpr DWORD kResponseMs = 5000; // the window answers a message
 constexpr DWORD kCloseMs = 60000;   // the process has ended after the close button
+// A failure code or a removal during an update brings the failure prompt within this,
+// counted from the moment the receiver sent the code or left: the tool's own reply
+// deadline (15 s) brings the same prompt, and must not pass for it.
+constexpr DWORD kPromptAfterMs = 5000;
 
 // The version the receiver reports until it is updated: V1.34.
 constexpr std::uint32_t kReceiverVersion = 0x00000086;
 
-// What every scenario is given: the tool, the receiver's control and received-image
+// What every scenario is given: the tool, the receiver's control, log and received-image
 // files, the image to update with, and Wine's trace channels for a traced tool.
 struct Setup {
     std::wstring Tool;
     std::wstring Control;
+    std::wstring ReceiverLog;
     std::wstring Image;
     std::wstring Received;
     std::wstring Trace;
@@ -45,6 +50,31 @@ void Check(bool ok, const std::wstring& what);
 // program starting now would find it.
 bool ReceiverListed(std::uint16_t product);
 
+// The receiver did not carry out a command, or did not answer it. The run ends there:
+// every later step would meet a receiver other than it expects.
+struct ReceiverFailed {
+    std::wstring What;
+};
+// Tells the receiver a command and waits for its answer; returns what the command asked
+// for (empty for most). Throws ReceiverFailed.
+std::string TellReceiver(const Setup& setup, const std::string& command);
+
+// The time by the machine's clock, in seconds since 1970: the receiver's log keeps it too.
+double UnixNow();
+
+// The receiver's hidraw node for this product number (Z:\dev\hidrawN), found through
+// sysfs; empty when it has none. It exists whoever may open it.
+std::wstring ReceiverNode(std::uint16_t product);
+// The system error of opening a file for reading and writing as this process's user;
+// 0 when it opened (it is closed again).
+DWORD OpenError(const std::wstring& path);
+
+// A line of the receiver's log and when it was logged; At < 0 when there was none.
+struct ReceiverLine {
+    double At = -1;
+    std::string Text;
+};
+
 // How a scenario wants the receiver when the tool starts.
 struct ReceiverSetup {
     std::string Options; // of the receiver's restart command
@@ -57,25 +87,33 @@ struct ReceiverSetup {
 // Failure; the tool, if still running, is ended when the Scenario goes.
 class Scenario {
 public:
-    Scenario(const Setup& setup, std::wstring label, bool traced)
-        : m_Setup(setup), m_Label(std::move(label)), m_bTraced(traced), m_Tool(setup.Tool) {}
+    Scenario(const Setup& setup, std::wstring label, bool traced);
 
     const Setup& Config() const { return m_Setup; }
     ToolUnderTest& Tool() { return m_Tool; }
     static std::wstring VersionText();
 
     void Shot(const std::wstring& step, HWND window = nullptr);
-    // Restarts the receiver as given; Begin then starts the tool.
+    // Restarts the receiver as given; StartTool starts the tool; Begin does both.
     void RestartReceiver(const ReceiverSetup& receiver);
+    void StartTool();
     void Begin(const ReceiverSetup& receiver);
     void ExpectLook(ToolUnderTest::Look look, const std::wstring& version,
                     const std::wstring& step);
     // Tells the receiver what to do, and waits until it has done it.
-    void TellReceiver(const std::string& command);
+    std::string TellReceiver(const std::string& command) {
+        return ::TellReceiver(m_Setup, command);
+    }
+    // The first line of the receiver's log since this scenario began that holds text,
+    // once it has been written (within timeoutMs).
+    ReceiverLine AwaitReceiverLine(const std::string& text, DWORD timeoutMs);
     // Update, the file chooser with the image, the confirmation: the update is running.
     void BeginUpdate(const std::wstring& image);
     // Follows the progress bar until a prompt ends the update; returns its text.
-    std::wstring AwaitOutcome(const std::wstring& step);
+    std::wstring AwaitOutcome(const std::wstring& step, DWORD timeoutMs = kUpdateMs);
+    // The prompt AwaitOutcome last saw came within kPromptAfterMs of what the receiver
+    // logged as `logged`, which was the event named.
+    void ExpectPromptSoonAfter(const std::string& logged, const std::wstring& event);
     // Nothing hangs: the window answers, and the close button ends the process without
     // a question (no image is being sent).
     void Close();
@@ -85,4 +123,6 @@ private:
     std::wstring m_Label;
     bool m_bTraced;
     ToolUnderTest m_Tool;
+    std::size_t m_nLogFrom; // the receiver's log as long as it was when the scenario began
+    double m_PromptAt = -1; // when AwaitOutcome saw its prompt
 };
