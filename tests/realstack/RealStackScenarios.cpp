@@ -327,7 +327,7 @@ void LinkOnRealStack(Scenario& s) {
     // Mode 2: the tool only writes the request to switch, but the link layer reads what
     // such a receiver sends all the same, reports of 65 bytes with a 0x00 in front.
     s.RestartReceiver({"--mode 2 --stream " + std::to_string(kStreamedVersion), 2});
-    Check(hid.FindDevice() == 1 && g_nDeviceMode == 2, L"the search does not find it in mode 2");
+    Check(hid.FindDevice() == 1 && hid.Mode() == 2, L"the search does not find it in mode 2");
     Check(hid.OpenDevice() == 1, L"the receiver does not open in mode 2");
     hid.SetReadTimeout(1000);
     result = HID_READ_TIMEOUT;
