@@ -487,7 +487,3 @@ bool CHid::IsOpenDevice(const std::wstring& path) const {
     return !path.empty() && _wcsicmp(path.c_str(), m_OpenPath.c_str()) == 0;
 }
 
-ReportGeometry CHid::FoundGeometry() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return m_bFound ? m_Found : ReportGeometry{};
-}

@@ -120,8 +120,6 @@ public:
     // The mode of the device seen last: set on a match, left alone by a search that finds
     // nothing.
     unsigned LastMode() const { return m_nLastMode.load(); }
-    // The report layout of the device the latest search found (empty when none).
-    ReportGeometry FoundGeometry() const;
     // Whether this interface path (as a removal notification names it) is the device
     // the open files were opened on.
     bool IsOpenDevice(const std::wstring& path) const;

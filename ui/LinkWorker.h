@@ -48,7 +48,6 @@ public:
     // Any thread.
     bool Running() const { return m_bRunning.load(); }
     bool RunningUpdate() const { return m_bRunning.load() && m_bUpdate.load(); }
-    bool ShuttingDown() const { return m_bShutDown.load(); }
     // What the running body watches: a stop request, and the receiver's removal.
     const std::atomic<bool>& StopRequested() const { return m_bStop; }
     const std::atomic<bool>& ReceiverRemoved() const { return m_bRemoved; }
