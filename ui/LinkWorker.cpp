@@ -11,14 +11,19 @@ constexpr DWORD kLastWaitMs = 5000;
 
 CLinkWorker::~CLinkWorker() {
     m_bShutDown = true;
-    if (!m_hThread.Valid())
-        return;
-    m_bStop = true;
-    CloseModals(false);
+    if (m_bRunning) {
+        m_bStop = true;
+        CloseModals(false);
+    }
     // A worker still running now would go on using what is about to be freed: the process
-    // ends rather than let it.
+    // ends rather than let it. (A thread of the worker's own leaves after this.)
     if (!WaitForEnd(kLastWaitMs))
         ::TerminateProcess(::GetCurrentProcess(), ERROR_TIMEOUT);
+}
+
+void CLinkWorker::RunOn(CWorkerThread& thread) {
+    if (!m_pThread)
+        m_pThread = &thread;
 }
 
 void CLinkWorker::SetNotify(HWND window, UINT message) {
@@ -29,38 +34,32 @@ void CLinkWorker::SetNotify(HWND window, UINT message) {
 bool CLinkWorker::Start(std::function<LPARAM()> body, bool isUpdate) {
     if (m_bShutDown || m_nStopping > 0 || m_bRunning)
         return false;
-    // The last worker has returned from its body and is leaving its thread.
-    if (m_hThread.Valid() && !WaitForEnd(kLastWaitMs))
+    if (!m_pThread) {
+        m_pOwnThread = std::make_unique<CWorkerThread>();
+        m_pThread = m_pOwnThread.get();
+    }
+    // The last body has returned and its thread is about to say so.
+    if (!WaitForEnd(kLastWaitMs))
         return false;
-    m_hThread.Reset();
-    m_Body = std::move(body);
     m_bStop = false;
     m_bRemoved = false;
     m_bUpdate = isUpdate;
     m_bRunning = true;
-    m_hThread.Reset(::CreateThread(nullptr, 0, &CLinkWorker::ThreadMain, this, 0, nullptr));
-    if (!m_hThread.Valid()) {
+    const bool started = m_pThread->Run([this, body = std::move(body)] {
+        const LPARAM result = body();
+        const bool update = m_bUpdate;
         m_bRunning = false;
-        return false;
-    }
-    return true;
-}
-
-DWORD WINAPI CLinkWorker::ThreadMain(void* param) {
-    auto* self = static_cast<CLinkWorker*>(param);
-    const LPARAM result = self->m_Body();
-    // Nothing of the object is touched once it is told that the worker has ended.
-    const HWND notify = self->m_hNotify;
-    const UINT message = self->m_nNotifyMessage;
-    const bool update = self->m_bUpdate;
-    self->m_bRunning = false;
-    if (notify)
-        ::PostMessageW(notify, message, update, result);
-    return 0;
+        // This object lives until the thread is idle again: its owner waits for that.
+        if (m_hNotify)
+            ::PostMessageW(m_hNotify, m_nNotifyMessage, update, result);
+    });
+    if (!started)
+        m_bRunning = false;
+    return started;
 }
 
 bool CLinkWorker::Stop(DWORD timeoutMs) {
-    if (!m_hThread.Valid())
+    if (!m_bRunning)
         return true;
     ++m_nStopping;
     m_bStop = true;
@@ -81,14 +80,16 @@ void CLinkWorker::OnReceiverRemoved() {
 }
 
 bool CLinkWorker::WaitForEnd(DWORD timeoutMs) {
+    if (!m_pThread)
+        return true;
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    const HANDLE thread = m_hThread.Get(); // stays open: nothing starts while this waits
+    const HANDLE idle = m_pThread->Idle();
     for (;;) {
         const ULONGLONG now = ::GetTickCount64();
         const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
         // Only sent messages are answered here: the worker may be waiting for one, and
         // nothing posted (input, timers, a click) is handled in the middle of a stop.
-        const DWORD wait = ::MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+        const DWORD wait = ::MsgWaitForMultipleObjects(1, &idle, FALSE, left, QS_SENDMESSAGE);
         if (wait == WAIT_OBJECT_0)
             return true;
         if (wait != WAIT_OBJECT_0 + 1)

@@ -3,6 +3,9 @@
 // time, asks it to stop when the update takes over the receiver or the receiver goes, and
 // shuts it down once when the window goes: after that nothing starts on it again.
 //
+// Every worker runs on one CWorkerThread: the worker's own, made at the first start and
+// kept for the window's life, or one lent to it for longer (see RunOn).
+//
 // The prompts and the file chooser an update shows are modal windows of the worker's own
 // thread. Whatever the worker shows inside a ModalScope is known to the worker by its
 // handle, so a stop closes exactly those windows (as Escape would), and the receiver's
@@ -20,14 +23,19 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
-#include "link/UniqueKernelHandle.h"
+#include "ui/WorkerThread.h"
 
 class CLinkWorker {
 public:
     CLinkWorker() = default;
+    // The workers run on `thread`, which outlives this object, rather than on a thread of
+    // their own: for a process that opens window after window (the fault campaign), whose
+    // choosers would otherwise each open on a new thread. Before the first Start only.
+    void RunOn(CWorkerThread& thread);
     ~CLinkWorker();
     CLinkWorker(const CLinkWorker&) = delete;
     CLinkWorker& operator=(const CLinkWorker&) = delete;
@@ -36,8 +44,8 @@ public:
     // whether it was an update worker, lParam is what its body returned.
     void SetNotify(HWND window, UINT message);
 
-    // Runs body on a new thread. False, starting nothing, while a worker runs or is being
-    // stopped, after Shutdown, or when the thread cannot be made.
+    // Runs body on the worker's thread. False, starting nothing, while a worker runs or is
+    // being stopped, after Shutdown, or when the thread cannot be made.
     bool Start(std::function<LPARAM()> body, bool isUpdate);
     // Asks the worker to stop, closes its modal windows and waits for it, at most
     // timeoutMs. True once no worker runs.
@@ -79,7 +87,6 @@ public:
 
 private:
     bool WaitForEnd(DWORD timeoutMs);
-    static DWORD WINAPI ThreadMain(void* self);
     struct Modal {
         HWND Window;
         bool ForReceiver;
@@ -88,8 +95,8 @@ private:
     void RemoveModal(HWND window);
     void CloseModals(bool onlyForReceiver);
 
-    std::function<LPARAM()> m_Body;
-    UniqueKernelHandle m_hThread;
+    std::unique_ptr<CWorkerThread> m_pOwnThread;
+    CWorkerThread* m_pThread = nullptr; // the one the workers run on, once one has started
     HWND m_hNotify = nullptr;
     UINT m_nNotifyMessage = 0;
     std::atomic<bool> m_bRunning{false};

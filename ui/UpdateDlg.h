@@ -64,6 +64,9 @@ public:
     // Link workers (one at a time).
     void StartListenThread();
     void StartUpdateThread();
+    // The link workers run on `thread` (which outlives the window) instead of a thread of
+    // the window's own. Before the window starts.
+    void RunWorkersOn(CWorkerThread& thread) { m_Worker.RunOn(thread); }
     bool IsWorkerRunning() const { return m_Worker.Running(); }
     bool IsUpdateRunning() const { return m_Worker.RunningUpdate(); }
     // The update running now, or the one that ran last, until the next starts (window's

@@ -290,6 +290,23 @@ TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheUserAbortsTheUpdate) {
     }
 }
 
+// Under Wine the file chooser stops opening after some sixty threads in one process have
+// opened it: a user who starts update after update in one window must still get it.
+TEST(MainWindow, TheChooserStillOpensAfterSeventyUpdatesInOneWindow) {
+    MainWindowHarness h;
+    h.sim.Plug(1);
+    ASSERT_NE(h.Start(), nullptr);
+    for (int i = 0; i < 70; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(kxtest::WaitFor([&] { return h.UpdateButtonEnabled(); }));
+        h.ClickUpdate();
+        HWND chooser = h.WaitForChooser();
+        ASSERT_NE(chooser, nullptr);
+        MainWindowHarness::CancelChooser(chooser);
+        ASSERT_TRUE(kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }));
+    }
+}
+
 TEST(MainWindow, CloseButtonAsksDuringAnUpdateAndCancelKeepsItRunning) {
     MainWindowHarness h;
     StartSlowUpdate(h, L"ask-during-update.dat");

@@ -19,6 +19,7 @@
 #include <commdlg.h>
 
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <vector>
@@ -168,38 +169,34 @@ kxtest::ProcessCounts SettledCounts() {
 }
 
 // Kernel handles the platform's file chooser keeps for each use, measured over `count`
-// bare ones after a first, each on a thread of its own that then ends, as the tool's
-// update worker does, and a file chosen in each, as the campaign's user does.
-double PlatformHandlesPerChooser(int count) {
+// bare ones after a first, each on the workers' thread, as the tool's update worker opens
+// it, and a file chosen in each, as the campaign's user does.
+double PlatformHandlesPerChooser(CWorkerThread& workers, int count) {
     const std::wstring chosen = kxtest::TempPath(L"chooser.dat");
     kxtest::WriteImage(chosen, 0x00000088, 32, 32);
     DWORD before = 0;
     for (int i = -1; i < count; ++i) {
         if (i == 0)
             before = SettledCounts().Handles;
-        DWORD threadId = 0;
-        HANDLE thread = CreateThread(
-            nullptr, 0,
-            [](void*) -> DWORD {
-                std::vector<wchar_t> file(MAX_PATH, L'\0');
-                wcscpy(file.data(), L"*.dat");
-                const wchar_t filter[] = L"Firmware(*.dat)\0*.dat\0\0";
-                OPENFILENAMEW ofn{};
-                ofn.lStructSize = sizeof(ofn);
-                ofn.lpstrFilter = filter;
-                ofn.lpstrFile = file.data();
-                ofn.nMaxFile = MAX_PATH;
-                ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLESIZING;
-                GetOpenFileNameW(&ofn);
-                return 0;
-            },
-            nullptr, 0, &threadId);
-        if (!thread)
+        std::atomic<DWORD> threadId{0};
+        const bool ran = workers.Run([&threadId] {
+            threadId = GetCurrentThreadId();
+            std::vector<wchar_t> file(MAX_PATH, L'\0');
+            wcscpy(file.data(), L"*.dat");
+            const wchar_t filter[] = L"Firmware(*.dat)\0*.dat\0\0";
+            OPENFILENAMEW ofn{};
+            ofn.lStructSize = sizeof(ofn);
+            ofn.lpstrFilter = filter;
+            ofn.lpstrFile = file.data();
+            ofn.nMaxFile = MAX_PATH;
+            ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER | OFN_ENABLESIZING;
+            GetOpenFileNameW(&ofn);
+        });
+        if (!ran || !kxtest::WaitFor([&] { return threadId != 0; }, 5000))
             return 0;
         if (HWND chooser = kxtest::WaitForTopWindow(nullptr, L"#32770", threadId, 10000))
             kxtest::MainWindowHarness::ChooseFile(chooser, chosen);
-        WaitForSingleObject(thread, 10000);
-        CloseHandle(thread);
+        WaitForSingleObject(workers.Idle(), 10000);
     }
     const DWORD after = SettledCounts().Handles;
     DeleteFileW(chosen.c_str());
@@ -236,6 +233,9 @@ int wmain(int argc, wchar_t** argv) {
         runsGiven |= arg == L"--runs";
     }
     settings.ReplyDeadlineMs = static_cast<DWORD>(deadline);
+    // Kept for the process's life and never ended: a run that hangs leaves its worker on it,
+    // and the campaign still reports and ends.
+    settings.WorkerThread = new CWorkerThread;
     if (replayOne && !runsGiven)
         runs = 1;
     g_Campaign.Seed = seed;
@@ -284,7 +284,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<FaultPlan> sinceCheck; // the runs since the last check
     PlatformKeeps keeps;
     keeps.GdiPerPrompt = kxtest::PlatformGdiObjectsPerDialog(IDD_PROMPT, nullptr, 4);
-    keeps.HandlesPerChooser = PlatformHandlesPerChooser(6);
+    keeps.HandlesPerChooser = PlatformHandlesPerChooser(*settings.WorkerThread, 6);
     long long promptsSinceCheck = 0, choosersSinceCheck = 0;
     printf("resources checked every %d runs, after warm-up runs that take every path once; "
            "Wine keeps %lu GDI object(s) per prompt and %.1f handle(s) per file chooser, "

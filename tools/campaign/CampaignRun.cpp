@@ -36,7 +36,10 @@ struct Observations {
 // in runs that act while it is open, the platform's own.
 class CCampaignDlg final : public CUpdateDlg {
 public:
-    explicit CCampaignDlg(Observations& seen) : m_Seen(seen) {}
+    CCampaignDlg(Observations& seen, CWorkerThread* workers) : m_Seen(seen) {
+        if (workers)
+            RunWorkersOn(*workers);
+    }
 
     int ShowPrompt(std::wstring text, int style) override {
         {
@@ -174,7 +177,7 @@ class CRun {
 public:
     CRun(const FaultPlan& plan, const RunSettings& settings)
         : m_Plan(plan), m_Settings(settings),
-          h([this] { return std::make_unique<CCampaignDlg>(m_Seen); }) {}
+          h([this] { return std::make_unique<CCampaignDlg>(m_Seen, m_Settings.WorkerThread); }) {}
 
     RunResult Run();
 

@@ -9,10 +9,15 @@
 #include <vector>
 
 #include "FaultPlan.h"
+#include "ui/WorkerThread.h"
 
 struct RunSettings {
     DWORD ReplyDeadlineMs = 3000; // the session's, shorter than the tool's to keep runs short
     bool Verbose = false;
+    // The thread every run's link workers run on, as one window's do for its life: the
+    // platform's chooser, opened on a new thread each run, would stop opening after some
+    // sixty runs.
+    CWorkerThread* WorkerThread = nullptr;
 };
 
 enum class RunOutcome { Success, Failure, Abort, Hang };
