@@ -194,7 +194,14 @@ double PlatformHandlesPerChooser(CWorkerThread& workers, int count) {
         });
         if (!ran || !kxtest::WaitFor([&] { return threadId != 0; }, 5000))
             return 0;
-        if (HWND chooser = kxtest::WaitForTopWindow(nullptr, L"#32770", threadId, 10000))
+        // Shown once it has set itself up: a name typed in before would be overwritten.
+        HWND chooser = nullptr;
+        if (kxtest::WaitFor(
+                [&] {
+                    chooser = kxtest::FindTopWindow(nullptr, L"#32770", threadId);
+                    return chooser && IsWindowVisible(chooser);
+                },
+                10000))
             kxtest::MainWindowHarness::ChooseFile(chooser, chosen);
         WaitForSingleObject(workers.Idle(), 10000);
     }
