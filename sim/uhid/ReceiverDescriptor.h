@@ -11,3 +11,6 @@
 // REPORT_LENGTH_MODE2 bytes as the host sees them (a leading 0x00 that the bus does not
 // carry, then the data).
 std::vector<std::uint8_t> ReceiverReportDescriptor(int mode);
+// The receiver's other interface (--other-interface): the mode-1 report number, but
+// reports of `length` bytes with it.
+std::vector<std::uint8_t> OtherInterfaceDescriptor(std::uint8_t length);

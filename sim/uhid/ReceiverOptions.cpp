@@ -1,5 +1,7 @@
 #include "sim/uhid/ReceiverOptions.h"
 
+#include "link/LinkProtocol.h"
+
 #include <exception>
 
 namespace {
@@ -45,6 +47,9 @@ bool ReadBehaviour(const std::string& name, const std::string& value, Behaviour*
         *ok = ReadNumber(value, 0xFFFFFFFFul, &n);
         b->Stream = true;
         b->StreamVersion = static_cast<std::uint32_t>(n);
+    } else if (name == "--other-interface") {
+        *ok = ReadNumber(value, 255, &n) && n >= 2 && n != REPORT_LENGTH_MODE1;
+        b->OtherInterfaceLength = static_cast<int>(n);
     } else if (name == "--reboot-ms") {
         *ok = ReadNumber(value, 60000, &n);
         b->RebootMs = static_cast<int>(n);

@@ -17,6 +17,10 @@ struct Behaviour {
     // game-controller mode keeps sending reports of its own.
     bool Stream = false;
     std::uint32_t StreamVersion = 0;
+    // In mode 1, another interface with the same vendor and product number beside it,
+    // with reports of this many bytes (0: none), made just before the receiver and
+    // unplugged with it, as another collection of the same device would be.
+    int OtherInterfaceLength = 0;
 };
 
 struct ReceiverOptions {

@@ -37,6 +37,7 @@ public:
 
     // Opens /dev/uhid; false with Error() set when it cannot.
     bool Open();
+    bool Opened() const { return m_Fd >= 0; }
     bool Create(const UhidIdentity& identity);
     void Destroy();
     bool Present() const { return m_bPresent; }

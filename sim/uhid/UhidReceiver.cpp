@@ -3,6 +3,8 @@
 #include "sim/uhid/ProtocolText.h"
 #include "sim/uhid/ReceiverDescriptor.h"
 
+#include "link/LinkProtocol.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -29,6 +31,7 @@ bool UhidReceiver::Run(const volatile std::sig_atomic_t& stop) {
             return false;
         }
         OnEvent(event);
+        PollOtherInterface();
         if (m_bReturnPending && Clock::now() >= m_ReturnAt) {
             m_bReturnPending = false;
             Plug(1);
@@ -70,6 +73,9 @@ bool UhidReceiver::Plug(int mode) {
         return true;
     }
     m_Firmware.Boot(mode);
+    if (mode == 1 && !PlugOtherInterface()) {
+        return false;
+    }
     UhidIdentity identity;
     identity.Vendor = m_Options.Vendor;
     identity.Product = static_cast<std::uint16_t>(m_Options.Product + (mode == 2 ? 1 : 0));
@@ -99,11 +105,51 @@ void UhidReceiver::Unplug(const std::string& why) {
         return;
     }
     m_Device.Destroy();
+    m_Other.Destroy();
     Log("unplugged (" + why + "); output reports received: " + m_Audit.PluggedSummary() +
         (m_nStreamed ? "; reports of its own sent in mode 2: " + std::to_string(m_nStreamed)
                      : std::string()));
     if (m_Firmware.OnUnplugged()) {
         UpdateEnded();
+    }
+}
+
+bool UhidReceiver::PlugOtherInterface() {
+    const int length = m_Behaviour.OtherInterfaceLength;
+    if (!length || m_Other.Present()) {
+        return true;
+    }
+    if (!m_Other.Opened() && !m_Other.Open()) {
+        Log("cannot plug the other interface in: " + m_Other.Error());
+        return false;
+    }
+    UhidIdentity identity;
+    identity.Vendor = m_Options.Vendor;
+    identity.Product = m_Options.Product;
+    identity.Name = "Kestrix receiver (virtual), other interface";
+    char serial[24];
+    std::snprintf(serial, sizeof(serial), "KX-UHID-%04u-OTHER", m_nReceiver);
+    identity.Serial = serial;
+    identity.ReportDescriptor = OtherInterfaceDescriptor(static_cast<std::uint8_t>(length));
+    if (!m_Other.Create(identity)) {
+        Log("cannot plug the other interface in: " + m_Other.Error());
+        return false;
+    }
+    Log("the other interface plugged in first: reports of " + std::to_string(length) +
+        " bytes with report number " + Hex(REPORT_ID_MODE1, 2));
+    return true;
+}
+
+void UhidReceiver::PollOtherInterface() {
+    while (m_Other.Present()) {
+        const UhidDevice::Event event = m_Other.Poll(0);
+        if (event.What == UhidDevice::Event::Kind::None) {
+            return;
+        }
+        if (event.What == UhidDevice::Event::Kind::Output && m_nOtherReports++ == 0) {
+            Log("the other interface was written an output report of " +
+                std::to_string(event.Report.size()) + " bytes");
+        }
     }
 }
 
@@ -303,8 +349,14 @@ std::string UhidReceiver::Carry(const std::vector<std::string>& words, std::stri
             return "cannot plug in: " + m_Device.Error();
         }
     } else if (command == "audit") {
-        // The output reports not of the mode's layout since the last audit.
+        // The output reports not of the mode's layout, or not for the receiver at all,
+        // since the last audit.
         *answer = m_Audit.TakeMismatches();
+        if (m_nOtherReports) {
+            *answer += (answer->empty() ? "" : "; ") + std::to_string(m_nOtherReports) +
+                       " to the other interface";
+            m_nOtherReports = 0;
+        }
     } else if (command == "quit") {
         m_bQuit = true;
     } else {

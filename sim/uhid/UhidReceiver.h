@@ -49,6 +49,9 @@ private:
     void Unplug(const std::string& why);
     void OnEvent(const UhidDevice::Event& event);
     void OnOutputReport(const std::vector<std::uint8_t>& report);
+    // With --other-interface: plugs it in, and takes what the host did with it since.
+    bool PlugOtherInterface();
+    void PollOtherInterface();
     void Apply(const SimFirmware::Action& action);
     void Send(const SimFirmware::Action& action);
     // In mode 2 with --stream: the next report of its own, when it is due.
@@ -69,6 +72,8 @@ private:
     Behaviour m_Behaviour;
     unsigned m_nReceiver = 0; // starts so far
     UhidDevice m_Device;
+    UhidDevice m_Other;             // --other-interface, opened at its first use
+    unsigned m_nOtherReports = 0;   // output reports written to it since the last audit
     SimFirmware m_Firmware;
     ReportAudit m_Audit;
     unsigned m_nRefused = 0;

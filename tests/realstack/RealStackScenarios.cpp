@@ -152,6 +152,34 @@ void PermittedUpdate(Scenario& s) {
     UpdateStarted(s, MakeImage(s, L"small.dat", 4096), kUpdateMs);
 }
 
+// Another interface with the receiver's vendor and product number and reports of 8 bytes,
+// listed before it, as another collection of the same device would be: the system gives
+// each the report lengths of its descriptor, and the tool passes the other by, shows the
+// receiver and updates it. The receiver's audit then finds nothing written to the other.
+void OtherInterfaceFirst(Scenario& s) {
+    s.RestartReceiver({"--other-interface 8", 0});
+    std::vector<ListedInterface> listed;
+    WaitFor(
+        [&] {
+            listed = ListedInterfaces(kDeviceTable[0].ProductID);
+            return listed.size() >= 2;
+        },
+        kLookMs);
+    std::wstring lengths;
+    for (const ListedInterface& entry : listed)
+        lengths += L" " + std::to_wstring(entry.InputLength) + L"/" +
+                   std::to_wstring(entry.OutputLength);
+    Say(L"Listed under the receiver's numbers, in order (input/output bytes):" + lengths);
+    const ReportGeometry& mode1 = kDeviceTable[0].Reports;
+    Check(listed.size() == 2 && listed[0].InputLength == 8 && listed[0].OutputLength == 8 &&
+              listed[1].InputLength == mode1.InputLength &&
+              listed[1].OutputLength == mode1.OutputLength,
+          L"not the other interface's 8/8 and then the receiver's " +
+              std::to_wstring(mode1.InputLength) + L"/" + std::to_wstring(mode1.OutputLength));
+    s.StartTool();
+    UpdateStarted(s, MakeImage(s, L"small.dat", 4096), kUpdateMs);
+}
+
 // A 1 MiB image through the real stack, block by block: not one of ./test's scenarios
 // (KX_REALSTACK_SCENARIOS=large-update runs it).
 void LargeUpdate(Scenario& s) {
@@ -352,7 +380,7 @@ const std::map<std::wstring, ScenarioEntry>& Scenarios() {
         {L"small-update", {SmallUpdate, false}}, {L"unplug-update", {UnpluggedDuringUpdate, false}},
         {L"failure", {FailureReply, false}},     {L"not-permitted", {NotPermitted, false}},
         {L"link", {LinkOnRealStack, false}},     {L"permitted-update", {PermittedUpdate, false}},
-        {L"large-update", {LargeUpdate, false}},
+        {L"large-update", {LargeUpdate, false}},       {L"other-interface", {OtherInterfaceFirst, false}},
     };
     return scenarios;
 }

@@ -126,7 +126,7 @@ DWORD OpenError(const std::wstring& path) {
     return file.Valid() ? 0 : GetLastError();
 }
 
-bool ReceiverListed(std::uint16_t product) {
+std::vector<ListedInterface> ListedInterfaces(std::uint16_t product) {
     wchar_t numbers[32];
     swprintf(numbers, 32, L"vid_%04x&pid_%04x", kDeviceTable[0].VendorID, product);
     DeviceApi& api = RealDeviceApi();
@@ -136,6 +136,7 @@ bool ReceiverListed(std::uint16_t product) {
                                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     SP_DEVICE_INTERFACE_DATA iface{};
     iface.cbSize = sizeof(iface);
+    std::vector<ListedInterface> listed;
     for (DWORD i = 0;
          set.Valid() && api.SetupDiEnumDeviceInterfaces(set.Get(), nullptr, &hid, i, &iface); ++i) {
         std::vector<DWORD> words(512);
@@ -148,10 +149,29 @@ bool ReceiverListed(std::uint16_t product) {
         std::wstring path = detail->DevicePath;
         for (wchar_t& c : path)
             c = static_cast<wchar_t>(towlower(c));
-        if (path.find(numbers) != std::wstring::npos)
-            return true;
+        if (path.find(numbers) == std::wstring::npos)
+            continue;
+        ListedInterface entry{detail->DevicePath};
+        // No access asked for: the capabilities need none.
+        UniqueDeviceHandle file(api, api.CreateFileW(detail->DevicePath, 0,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+        PHIDP_PREPARSED_DATA data = nullptr;
+        if (file.Valid() && api.HidD_GetPreparsedData(file.Get(), &data) && data) {
+            HIDP_CAPS caps{};
+            if (api.HidP_GetCaps(data, &caps) == HIDP_STATUS_SUCCESS) {
+                entry.InputLength = caps.InputReportByteLength;
+                entry.OutputLength = caps.OutputReportByteLength;
+            }
+            api.HidD_FreePreparsedData(data);
+        }
+        listed.push_back(entry);
     }
-    return false;
+    return listed;
+}
+
+bool ReceiverListed(std::uint16_t product) {
+    return !ListedInterfaces(product).empty();
 }
 
 Scenario::Scenario(const Setup& setup, std::wstring label, bool traced)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ToolUnderTest.h"
 
@@ -46,8 +47,17 @@ struct Failure {
 };
 void Check(bool ok, const std::wstring& what);
 
-// Whether the system lists the receiver's HID interface under this product number, as a
-// program starting now would find it.
+// One HID interface the system lists under the receiver's vendor and a product number, as
+// a program starting now would find it, with the report lengths of its capabilities (0
+// when they cannot be read).
+struct ListedInterface {
+    std::wstring Path;
+    USHORT InputLength = 0;
+    USHORT OutputLength = 0;
+};
+// In the order the system lists them.
+std::vector<ListedInterface> ListedInterfaces(std::uint16_t product);
+// Whether the system lists any interface under this product number.
 bool ReceiverListed(std::uint16_t product);
 
 // The receiver did not carry out a command, or did not answer it. The run ends there:
