@@ -32,13 +32,14 @@
 class CLinkWorker {
 public:
     CLinkWorker() = default;
+    ~CLinkWorker();
+    CLinkWorker(const CLinkWorker&) = delete;
+    CLinkWorker& operator=(const CLinkWorker&) = delete;
+
     // The workers run on `thread`, which outlives this object, rather than on a thread of
     // their own: for a process that opens window after window (the fault campaign), whose
     // choosers would otherwise each open on a new thread. Before the first Start only.
     void RunOn(CWorkerThread& thread);
-    ~CLinkWorker();
-    CLinkWorker(const CLinkWorker&) = delete;
-    CLinkWorker& operator=(const CLinkWorker&) = delete;
 
     // The window told, by a posted `message`, each time a worker has ended: wParam says
     // whether it was an update worker, lParam is what its body returned.

@@ -2,10 +2,11 @@
 // first Run and kept until the object ends.
 //
 // The link workers run on one such thread for the window's life rather than on a thread
-// each. The platform's file chooser makes the thread that opens it a COM apartment, and
-// Wine never gives up what it registers for one: after some sixty apartments in one
-// process the chooser never opens again. One thread is one apartment, however many updates
-// the user runs.
+// each. The platform's file chooser registers its thread's COM apartment for remote calls,
+// and under Wine that registration outlives the thread: the process's one RPC listener
+// waits on every apartment ever registered, at most 64, and once there are more the next
+// chooser waits for it for ever (seen at the 64th thread that opened one). One thread is
+// one apartment, however many updates the user runs.
 #pragma once
 
 #include <windows.h>

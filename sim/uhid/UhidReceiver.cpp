@@ -128,7 +128,9 @@ bool UhidReceiver::PlugOtherInterface() {
     identity.Product = m_Options.Product;
     identity.Name = "Kestrix receiver (virtual), other interface";
     char serial[24];
-    std::snprintf(serial, sizeof(serial), "KX-UHID-%04u-OTHER", m_nReceiver);
+    // Wine lists the interfaces of one vendor and product number by their instance names,
+    // which end in the serial number: this one sorts before the receiver's.
+    std::snprintf(serial, sizeof(serial), "KX-OTHER-%04u", m_nReceiver);
     identity.Serial = serial;
     identity.ReportDescriptor = OtherInterfaceDescriptor(static_cast<std::uint8_t>(length));
     if (!m_Other.Create(identity)) {
