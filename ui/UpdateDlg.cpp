@@ -70,7 +70,6 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_DPICHANGED()
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
-    ON_MESSAGE(WM_KX_REFRESH_DEVICE, &CUpdateDlg::OnRefreshDeviceState)
     ON_MESSAGE(WM_KX_WORKER_ENDED, &CUpdateDlg::OnWorkerEnded)
     ON_MESSAGE(WM_KX_UPDATE_ENDED, &CUpdateDlg::OnUpdateEnded)
     ON_BN_CLICKED(IDC_BTN_MINIMIZE, &CUpdateDlg::OnMinimizeButton)
@@ -223,19 +222,9 @@ bool CUpdateDlg::OnWindowThread() const {
 }
 
 void CUpdateDlg::RefreshDeviceState() {
-    // The looks belong to the window's thread; a worker asks it to do this.
-    if (!OnWindowThread()) {
-        SendMessage(WM_KX_REFRESH_DEVICE);
-        return;
-    }
     const bool found = m_Hid.FindDevice() != 0;
     EnableUpdateButton(found);
     SetConnected(found);
-}
-
-LRESULT CUpdateDlg::OnRefreshDeviceState(WPARAM, LPARAM) {
-    RefreshDeviceState();
-    return 0;
 }
 
 void CUpdateDlg::ShowPanels() {

@@ -109,7 +109,6 @@ protected:
     void ApplyFonts();
     void ShowBackground();
     void ShowPanels();
-    LRESULT OnRefreshDeviceState(WPARAM, LPARAM);
     LRESULT OnQueryEndSession(WPARAM, LPARAM);
     LRESULT OnEndSession(WPARAM ending, LPARAM);
     LRESULT OnUpdateEnded(WPARAM, LPARAM);
@@ -182,6 +181,5 @@ protected:
 };
 
 // Private window messages.
-constexpr UINT WM_KX_REFRESH_DEVICE = WM_APP + 1; // RefreshDeviceState on the window's thread
 constexpr UINT WM_KX_WORKER_ENDED = WM_APP + 3;   // a link worker has ended
 constexpr UINT WM_KX_UPDATE_ENDED = WM_APP + 4;   // the image is no longer being sent

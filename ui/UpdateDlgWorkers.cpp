@@ -46,8 +46,6 @@ void CUpdateDlg::StartUpdateThread() {
     const bool started = m_Worker.Start(
         [this, session]() -> LPARAM {
             session->Run(m_Worker.StopRequested(), m_Worker.ReceiverRemoved());
-            if (!m_Worker.StopRequested())
-                RefreshDeviceState();
             return 0;
         },
         true);
@@ -63,7 +61,13 @@ LRESULT CUpdateDlg::OnWorkerEnded(WPARAM wasUpdate, LPARAM versionSeen) {
     else if (versionSeen)
         OnVersionAfterUpdate();
     ReleaseShutdownBlock();
-    if (m_bClosing || IsWorkerRunning())
+    if (m_bClosing)
+        return 0;
+    // The update worker held the Update button while it ran, and a receiver that came back
+    // meanwhile (rebooting with its new firmware) left it so: what is present now decides.
+    if (wasUpdate)
+        RefreshDeviceState();
+    if (IsWorkerRunning())
         return 0;
     // What arrived while the worker ran, or asked to switch modes, is dealt with now.
     if (m_bSearchPending) {

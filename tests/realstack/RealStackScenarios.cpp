@@ -442,7 +442,7 @@ Verdict RunScenario(const Setup& setup, const Run& run) {
         const std::string wrong = TellReceiver(setup, "audit");
         if (!wrong.empty()) {
             Say(L"FAILED: the receiver was written reports not of its mode's length and report "
-                L"number: " +
+                L"number, or to its other interface: " +
                 std::wstring(wrong.begin(), wrong.end()));
             verdict = Verdict::Failed;
         }
