@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -54,6 +55,28 @@ TEST(Package, HoldsTheToolItsGuideAndTheNotices) {
     EXPECT_NE(
         Text(folder / L"notices" / L"mingw-w64-runtime-and-winpthreads.txt").find("winpthreads"),
         std::string::npos);
+}
+
+// What Explorer's properties and the signature show come from the build's one source.
+TEST(Package, TheToolsVersionResourceNamesTheBuildsVersion) {
+    const std::wstring program = (Unpacked() / L"KestrixUpdater.exe").wstring();
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(program.c_str(), nullptr));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    const auto value = [&](const wchar_t* name) {
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        return VerQueryValueW(info.data(), path.c_str(), reinterpret_cast<void**>(&text), &length)
+                   ? std::wstring(text)
+                   : std::wstring();
+    };
+    const auto wide = [](const char* text) { return std::wstring(text, text + strlen(text)); };
+    EXPECT_EQ(value(L"CompanyName"), wide(KX_COMPANY_NAME));
+    EXPECT_EQ(value(L"ProductName"), wide(KX_PRODUCT_NAME));
+    EXPECT_EQ(value(L"FileDescription"), wide(KX_FILE_DESCRIPTION));
+    EXPECT_EQ(value(L"ProductVersion"), KX_VERSION_TEXT_W);
+    EXPECT_EQ(value(L"FileVersion"), KX_VERSION_TEXT_W);
 }
 
 TEST(Package, TheToolStartsFromThereNotConnected) {
