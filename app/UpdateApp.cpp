@@ -5,6 +5,9 @@
 BOOL CUpdateApp::InitInstance() {
     {
         CUpdateDlg dlg(nullptr);
+        if (!m_HistoryPath.empty())
+            dlg.SetHistoryPath(m_HistoryPath);
+        dlg.TellOfInterruptedUpdates();
         m_pMainWnd = &dlg;
         dlg.DoModal(); // returns once the window has closed
         m_pMainWnd = nullptr;

@@ -2,9 +2,15 @@
 // modally and returns FALSE, so the process ends as soon as the window has closed.
 #pragma once
 
+#include <string>
+
 #include "framework/Afx.h"
 
 class CUpdateApp : public CWinApp {
 public:
     BOOL InitInstance() override;
+
+    // The update history the window keeps, when not the user's own (the simulated
+    // receiver's build may be given another).
+    std::wstring m_HistoryPath;
 };

@@ -23,6 +23,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     SimReceiver receiver;
     ScopedDeviceApi seam(receiver);
     ApplySimOptions(options, receiver);
+    if (!options.HistoryPath.empty())
+        theApp.m_HistoryPath = FullPath(options.HistoryPath);
     CSimCompanion companion(receiver, options.Mode);
     companion.Create();
     return AfxWinMain(instance);

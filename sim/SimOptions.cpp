@@ -150,10 +150,11 @@ bool ReadOption(const std::wstring& name, ArgumentReader& args, SimOptions* o) {
         if (!args.Number(name, 0, kMaxSimLatencyMs, &n))
             return false;
         o->LatencyMs = n;
-    } else if (name == L"--received") {
-        if (!args.Value(name, &o->ReceivedPath))
+    } else if (name == L"--received" || name == L"--history") {
+        std::wstring& path = name == L"--received" ? o->ReceivedPath : o->HistoryPath;
+        if (!args.Value(name, &path))
             return false;
-        if (o->ReceivedPath.empty())
+        if (path.empty())
             return args.Fail(name + L": the path is empty");
     } else {
         return args.Fail(L"unknown option \"" + name + L"\"");
@@ -169,6 +170,8 @@ std::wstring UpdateLine(const SimUpdateResult& result) {
     return line;
 }
 
+} // namespace
+
 std::wstring FullPath(const std::wstring& path) {
     if (path.empty())
         return path;
@@ -180,8 +183,6 @@ std::wstring FullPath(const std::wstring& path) {
     full.resize(length);
     return full;
 }
-
-} // namespace
 
 bool ParseSimOptions(int argc, wchar_t** argv, SimOptions* out, std::wstring* error) {
     ArgumentReader args(argc, argv);
@@ -233,7 +234,8 @@ std::wstring SimUsage() {
            L"                      as an image file\n"
            L"  --extra-interface   list another interface with its numbers before it, with\n"
            L"                      8-byte reports (another collection of the same device)\n"
-           L"  --caps-unreadable   its capabilities cannot be read\n";
+           L"  --caps-unreadable   its capabilities cannot be read\n"
+           L"  --history PATH      the tool keeps its update history in PATH, not the user's\n";
 }
 
 void ReportSimUsageError(const std::wstring& error) {

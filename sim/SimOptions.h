@@ -32,7 +32,12 @@ struct SimOptions {
     bool ExtraInterface = false;        // --extra-interface
     bool CapsUnreadable = false;        // --caps-unreadable
     std::wstring ReceivedPath;          // --received PATH: empty for none
+    std::wstring HistoryPath;           // --history PATH: the tool's update history there
 };
+
+// A path from the command line made whole against the folder the program started in (the
+// file chooser moves the current folder later). Empty stays empty.
+std::wstring FullPath(const std::wstring& path);
 
 // The largest --latency-ms accepted: a minute. A receiver slower than that is better
 // tried with --silent.

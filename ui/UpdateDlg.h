@@ -24,6 +24,7 @@
 
 #include "framework/Afx.h"
 #include "link/Hid.h"
+#include "link/UniqueKernelHandle.h"
 #include "ui/BitmapProgress.h"
 #include "ui/ButtonEx.h"
 #include "ui/LinkWorker.h"
@@ -52,6 +53,7 @@ public:
     void SetVersionText(const std::wstring& text) override;
     void EnableUpdateButton(bool enable) override;
     void UpdateEnded() override;
+    void UpdateConfirmed() override;
 
     // The window's looks.
     void SetupSkin();
@@ -76,6 +78,10 @@ public:
     void SetReplyDeadline(DWORD milliseconds) { m_nReplyDeadlineMs = milliseconds; }
     // Where the window keeps the update history (the user's, unless set before it opens).
     void SetHistoryPath(const std::wstring& path) { m_HistoryPath = path; }
+    // At start, the window marks in the history the updates that never ended, and tells
+    // the user of the last of them once (the tool itself does; tests and tools opening
+    // window after window do not). Before the window starts.
+    void TellOfInterruptedUpdates() { m_bTellInterrupted = true; }
 
     void OnCloseButton();
     void OnTimer(UINT_PTR nIDEvent);
@@ -112,6 +118,8 @@ protected:
     LRESULT OnQueryEndSession(WPARAM, LPARAM);
     LRESULT OnEndSession(WPARAM ending, LPARAM);
     LRESULT OnUpdateEnded(WPARAM, LPARAM);
+    LRESULT OnUpdateConfirmed(WPARAM, LPARAM);
+    LRESULT OnTellInterrupted(WPARAM, LPARAM);
     DECLARE_MESSAGE_MAP()
 
     // What is at stake: an image is being sent, from the confirmation until the finish
@@ -165,6 +173,11 @@ protected:
     std::wstring m_HistoryPath = UpdateHistoryPath();
     bool m_bRecordComplete = false;
     ULONGLONG m_nUpdateStartedAt = 0;
+    // Held from the confirmation until the update's last record is written: no copy of
+    // the tool starting meanwhile takes the update for one that never ended.
+    UniqueKernelHandle m_hRunningMark;
+    bool m_bTellInterrupted = false;
+    std::wstring m_InterruptedVersion; // the image version of the update to tell of
     bool m_bShutdownBlocked = false;
 
     // Link workers (ui/UpdateDlgWorkers.cpp).
@@ -183,3 +196,5 @@ protected:
 // Private window messages.
 constexpr UINT WM_KX_WORKER_ENDED = WM_APP + 3;   // a link worker has ended
 constexpr UINT WM_KX_UPDATE_ENDED = WM_APP + 4;   // the image is no longer being sent
+constexpr UINT WM_KX_UPDATE_CONFIRMED = WM_APP + 5; // the image is about to be sent (sent)
+constexpr UINT WM_KX_TELL_INTERRUPTED = WM_APP + 6; // an update never ended: tell the user

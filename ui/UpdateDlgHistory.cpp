@@ -6,6 +6,7 @@
 #include "ui/UpdateDlg.h"
 
 #include "KestrixVersion.h"
+#include "update/locale/Localization.h"
 
 namespace {
 // How long a finished update's record waits for the receiver to report its new version.
@@ -16,6 +17,9 @@ void CUpdateDlg::BeginRecord() {
     WriteRecord(); // the last update's, if it still waits for its version
     UpdateRecord record;
     ::GetSystemTimeAsFileTime(&record.Started);
+    record.UpdateId = std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                      std::to_wstring((static_cast<ULONGLONG>(record.Started.dwHighDateTime) << 32) |
+                                      record.Started.dwLowDateTime);
     record.ToolVersion = KX_VERSION_TEXT_W;
     const unsigned mode = m_Hid.LastMode();
     if (const DeviceEntry* row = DeviceRow(mode)) {
@@ -27,6 +31,33 @@ void CUpdateDlg::BeginRecord() {
     m_Record = std::move(record);
     m_bRecordComplete = false;
     m_nUpdateStartedAt = ::GetTickCount64();
+}
+
+void CUpdateDlg::UpdateConfirmed() {
+    // Written through before the header goes, on the window's thread, which owns the
+    // record: the worker waits for it.
+    if (!OnWindowThread())
+        SendMessage(WM_KX_UPDATE_CONFIRMED);
+}
+
+LRESULT CUpdateDlg::OnUpdateConfirmed(WPARAM, LPARAM) {
+    if (!m_Record || !m_pSession)
+        return 0;
+    m_hRunningMark.Reset(
+        ::CreateMutexW(nullptr, FALSE, RunningUpdateMarkName(m_Record->UpdateId).c_str()));
+    UpdateRecord confirmed = *m_Record;
+    DescribeConfirmedSession(*m_pSession, &confirmed);
+    AppendUpdateRecord(FormatUpdateRecord(confirmed), m_HistoryPath);
+    return 0;
+}
+
+LRESULT CUpdateDlg::OnTellInterrupted(WPARAM, LPARAM) {
+    std::wstring text = LoadLocalizedString(TXT_UPDATE_INTERRUPTED);
+    const std::size_t at = text.find(L"%s");
+    if (at != std::wstring::npos)
+        text.replace(at, 2, m_InterruptedVersion);
+    ShowPrompt(text, PROMPT_OK);
+    return 0;
 }
 
 void CUpdateDlg::CompleteRecord() {
@@ -55,4 +86,5 @@ void CUpdateDlg::WriteRecord() {
     KillTimer(kHistoryTimer);
     AppendUpdateRecord(FormatUpdateRecord(*m_Record), m_HistoryPath);
     m_Record.reset();
+    m_hRunningMark.Reset();
 }

@@ -26,6 +26,9 @@ public:
     // The image is no longer being sent (Updating() of the session has become false):
     // nothing is at stake any more that closing or log-off should wait for.
     virtual void UpdateEnded() {}
+    // The user has confirmed the image, and nothing has been sent yet: the last moment to
+    // note that an update is under way, before the receiver holds part of an image.
+    virtual void UpdateConfirmed() {}
 
 protected:
     ~ISessionView() = default;

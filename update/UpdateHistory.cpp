@@ -10,12 +10,17 @@
 
 #include "framework/SystemLibrary.h"
 #include "link/UniqueKernelHandle.h"
+#include "update/FirmwareImage.h"
 #include "update/UpdateSession.h"
 
 namespace {
 
 constexpr char kRecordStart[] = "Kestrix OV Tools update at ";
 constexpr DWORD kLockWaitMs = 2000;
+constexpr char kConfirmedOutcome[] =
+    "started: the image is being sent (a record of how it ended follows)";
+constexpr char kInterruptedOutcome[] =
+    "interrupted: the tool ended before the update did (found when it next started)";
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty())
@@ -168,6 +173,8 @@ std::string Trimmed(const std::string& old, const std::string& record) {
 std::string FormatUpdateRecord(const UpdateRecord& r) {
     char number[64];
     std::string text = kRecordStart + LocalTimeText(r.Started) + "\r\n";
+    if (!r.UpdateId.empty())
+        text += Line("Update ID:", Utf8(r.UpdateId));
     text += Line("Tool version:", Utf8(r.ToolVersion));
     snprintf(number, sizeof(number), "VID 0x%04X, PID 0x%04X, device mode %d", r.VendorID,
              r.ProductID, r.DeviceMode);
@@ -177,11 +184,22 @@ std::string FormatUpdateRecord(const UpdateRecord& r) {
         text += Line("Image:", Utf8(r.ImagePath));
         if (r.ImageRead) {
             text += Line("Confirmed as:", Utf8(r.ConfirmationText));
+            if (!r.ImageVersion.empty())
+                text += Line("Image version:", Utf8(r.ImageVersion));
             text += Line("DataLength:", std::to_string(r.DataLength));
-            text += Line("Bytes sent:", std::to_string(r.BytesSent));
-            text += Line("Image SHA-256:", r.HeaderSent ? Utf8(r.Sha256) + " (header and data sent)"
-                                                        : "nothing sent");
+            if (r.Confirmed) {
+                text += Line("Image SHA-256:", Utf8(r.Sha256) + " (header and data to send)");
+            } else {
+                text += Line("Bytes sent:", std::to_string(r.BytesSent));
+                text += Line("Image SHA-256:", r.HeaderSent
+                                                   ? Utf8(r.Sha256) + " (header and data sent)"
+                                                   : "nothing sent");
+            }
         }
+    }
+    if (r.Confirmed) {
+        text += Line("Outcome:", kConfirmedOutcome);
+        return text + "\r\n";
     }
     text += Line("Outcome:", Utf8(r.Outcome));
     snprintf(number, sizeof(number), "%.1f s", static_cast<double>(r.DurationMs) / 1000.0);
@@ -202,7 +220,22 @@ void DescribeSession(const CUpdateSession& session, UpdateRecord* record) {
         record->Sha256 = Sha256Hex(
             {{&session.Image().Header, sizeof(FirmwareHeader)},
              {session.Image().Data.data(), static_cast<std::size_t>(session.SentLength())}});
+    record->ImageVersion = session.ConfirmationText().empty()
+                               ? std::wstring()
+                               : FormatVersionText(session.Image().Header.VersionWord);
     record->Outcome = OutcomeText(session);
+}
+
+void DescribeConfirmedSession(const CUpdateSession& session, UpdateRecord* record) {
+    DescribeSession(session, record);
+    record->Confirmed = true;
+    record->Sha256 =
+        Sha256Hex({{&session.Image().Header, sizeof(FirmwareHeader)},
+                   {session.Image().Data.data(), session.Image().Data.size()}});
+}
+
+std::wstring RunningUpdateMarkName(const std::wstring& updateId) {
+    return L"Local\\Kestrix.OVTools.Update." + updateId;
 }
 
 std::wstring UpdateHistoryPath() {
@@ -214,6 +247,90 @@ std::wstring UpdateHistoryPath() {
     return path;
 }
 
+namespace {
+
+// The lock every copy of the tool takes to write the history, held for the object's life
+// once had; not had within its wait, the history is left alone rather than anything held
+// up.
+class HistoryLock {
+public:
+    HistoryLock() : m_Lock(::CreateMutexW(nullptr, FALSE, kHistoryLockName)) {
+        if (m_Lock.Valid()) {
+            const DWORD wait = ::WaitForSingleObject(m_Lock.Get(), kLockWaitMs);
+            m_bHeld = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        }
+    }
+    ~HistoryLock() {
+        if (m_bHeld)
+            ::ReleaseMutex(m_Lock.Get());
+    }
+    HistoryLock(const HistoryLock&) = delete;
+    HistoryLock& operator=(const HistoryLock&) = delete;
+    bool Held() const { return m_bHeld; }
+
+private:
+    UniqueKernelHandle m_Lock;
+    bool m_bHeld = false;
+};
+
+// AppendUpdateRecord, with the lock held.
+bool AppendLocked(const std::string& text, const std::wstring& path) {
+    UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file.Valid() || !::GetFileSizeEx(file.Get(), &size))
+        return false;
+    if (static_cast<std::uint64_t>(size.QuadPart) + text.size() <= kHistoryLimit) {
+        LARGE_INTEGER end{};
+        return ::SetFilePointerEx(file.Get(), end, nullptr, FILE_END) &&
+               WriteAll(file.Get(), text) && ::FlushFileBuffers(file.Get());
+    }
+    // Too long with the new record: the oldest go, whole records only, by way of a new
+    // file that takes the old one's place once it is complete.
+    std::string old;
+    const std::wstring fresh = path + L".new";
+    bool written = false;
+    if (ReadAll(file.Get(), &old)) {
+        UniqueKernelHandle replacement(::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        written = replacement.Valid() && WriteAll(replacement.Get(), Trimmed(old, text)) &&
+                  ::FlushFileBuffers(replacement.Get());
+    }
+    file.Reset();
+    written = written && ::MoveFileExW(fresh.c_str(), path.c_str(),
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!written)
+        ::DeleteFileW(fresh.c_str());
+    return written;
+}
+
+// The value of a record's "  label: value" line, without its line end; empty when the
+// record has no such line.
+std::string RecordValue(const std::string& record, const char* label) {
+    const std::string head = std::string("\n  ") + label;
+    const std::size_t at = record.find(head);
+    if (at == std::string::npos)
+        return {};
+    std::size_t from = at + head.size();
+    while (from < record.size() && record[from] == ' ')
+        ++from;
+    const std::size_t end = record.find("\r\n", from);
+    return record.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty())
+        return {};
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                           nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
+    return out;
+}
+
+} // namespace
+
 bool AppendUpdateRecord(const std::string& text, const std::wstring& path) {
     if (path.empty() || text.empty())
         return false;
@@ -221,49 +338,48 @@ bool AppendUpdateRecord(const std::string& text, const std::wstring& path) {
     for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos;
          at = path.find(L'\\', at + 1))
         ::CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    HistoryLock lock;
+    return lock.Held() && AppendLocked(text, path);
+}
 
-    // One writer at a time across every copy of the tool; a lock not had within its wait
-    // leaves the record out rather than holding anything up.
-    UniqueKernelHandle lock(::CreateMutexW(nullptr, FALSE, kHistoryLockName));
-    if (!lock.Valid())
-        return false;
-    const DWORD wait = ::WaitForSingleObject(lock.Get(), kLockWaitMs);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
-        return false;
-    bool written = false;
+std::vector<std::wstring> MarkInterruptedUpdates(const std::wstring& path) {
+    if (path.empty())
+        return {};
+    HistoryLock lock; // no other copy marks the same update, or writes meanwhile
+    std::string text;
     {
-        UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER size{};
-        if (file.Valid() && ::GetFileSizeEx(file.Get(), &size)) {
-            if (static_cast<std::uint64_t>(size.QuadPart) + text.size() <= kHistoryLimit) {
-                LARGE_INTEGER end{};
-                written = ::SetFilePointerEx(file.Get(), end, nullptr, FILE_END) &&
-                          WriteAll(file.Get(), text);
-            } else {
-                // Too long with the new record: the oldest go, whole records only, by way of a
-                // new file that takes the old one's place once it is complete.
-                std::string old;
-                const std::wstring fresh = path + L".new";
-                if (ReadAll(file.Get(), &old)) {
-                    UniqueKernelHandle replacement(::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0,
-                                                                 nullptr, CREATE_ALWAYS,
-                                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-                    written =
-                        replacement.Valid() && WriteAll(replacement.Get(), Trimmed(old, text));
-                }
-                file.Reset();
-                written =
-                    written && ::MoveFileExW(fresh.c_str(), path.c_str(),
-                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-                if (!written)
-                    ::DeleteFileW(fresh.c_str());
-            }
-        }
+        UniqueKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!lock.Held() || !file.Valid() || !ReadAll(file.Get(), &text))
+            return {};
     }
-    ::ReleaseMutex(lock.Get());
-    return written;
+    std::vector<std::string> records;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t next = RecordStartAtOrAfter(text, at + 1);
+        records.push_back(text.substr(at, next - at));
+        at = next;
+    }
+    std::vector<std::wstring> versions;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const std::string id = RecordValue(records[i], "Update ID:");
+        if (id.empty() || RecordValue(records[i], "Outcome:") != kConfirmedOutcome)
+            continue;
+        const bool ended = std::any_of(records.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                       records.end(), [&](const std::string& later) {
+                                           return RecordValue(later, "Update ID:") == id;
+                                       });
+        UniqueKernelHandle running(
+            ::OpenMutexW(SYNCHRONIZE, FALSE, RunningUpdateMarkName(Wide(id)).c_str()));
+        if (ended || running.Valid())
+            continue;
+        std::string interrupted = records[i];
+        const std::size_t outcome = interrupted.find(kConfirmedOutcome);
+        interrupted.replace(outcome, sizeof(kConfirmedOutcome) - 1, kInterruptedOutcome);
+        if (AppendLocked(interrupted, path))
+            versions.push_back(Wide(RecordValue(records[i], "Image version:")));
+    }
+    return versions;
 }
 
 std::wstring Sha256Hex(std::initializer_list<ByteRange> ranges) {

@@ -7,12 +7,18 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 class CUpdateSession;
 
-// One update as the history keeps it.
+// One update as the history keeps it. An update the user confirms has two records: one
+// written before anything is sent (Confirmed), and one when it has ended, both with its
+// UpdateId; a confirmed record with no record after it of the same id is an update that
+// never ended (the tool was killed, crashed, or the machine lost power).
 struct UpdateRecord {
     FILETIME Started{}; // when the Update button was pressed (UTC)
+    std::wstring UpdateId;
+    bool Confirmed = false; // the record written at the confirmation
     std::wstring ToolVersion;
     // The receiver, as it was when the update started.
     std::uint16_t VendorID = 0;
@@ -22,6 +28,7 @@ struct UpdateRecord {
     // The image, when one was chosen.
     std::wstring ImagePath;
     std::wstring ConfirmationText; // as the user was asked to confirm it
+    std::wstring ImageVersion;     // as the confirmation showed it (V1.36)
     bool ImageRead = false;
     std::uint32_t DataLength = 0;
     std::uint64_t BytesSent = 0;
@@ -38,6 +45,19 @@ std::string FormatUpdateRecord(const UpdateRecord& record);
 
 // The image and outcome parts of a record, from a session that has ended.
 void DescribeSession(const CUpdateSession& session, UpdateRecord* record);
+// The record written when the user has confirmed the session's image: the image, its
+// version and the SHA-256 of what is about to be sent.
+void DescribeConfirmedSession(const CUpdateSession& session, UpdateRecord* record);
+
+// The name of the mark a copy of the tool holds (a named mutex) from the confirmation of
+// the update with this id until its last record is written.
+std::wstring RunningUpdateMarkName(const std::wstring& updateId);
+
+// Adds, to the history at path, a record for every update that was confirmed and never
+// ended and that no copy of the tool still holds: the same update, marked interrupted.
+// Returns the image versions of those updates, oldest first; empty when there were none
+// or the history could not be read or written.
+std::vector<std::wstring> MarkInterruptedUpdates(const std::wstring& path);
 
 // The history file: %LOCALAPPDATA%\Kestrix\OV Tools\history.log. Empty when there is
 // no such folder.
@@ -50,9 +70,10 @@ constexpr wchar_t kHistoryLockName[] = L"Local\\Kestrix.OVTools.History";
 constexpr std::uint64_t kHistoryLimit = 1024 * 1024;
 
 // Adds a record to the history file, creating its folder and the file when needed and
-// dropping the oldest records, whole, to keep within kHistoryLimit. Records of tools
-// running at once never interleave: the file is written under a lock shared by every
-// copy of the tool. False when it could not be written; the caller carries on regardless.
+// dropping the oldest records, whole, to keep within kHistoryLimit, and writes it through
+// to the disk. Records of tools running at once never interleave: the file is written
+// under a lock shared by every copy of the tool. False when it could not be written; the
+// caller carries on regardless.
 bool AppendUpdateRecord(const std::string& text, const std::wstring& path);
 
 // Bytes to hash, one run of them.

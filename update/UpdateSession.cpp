@@ -167,6 +167,7 @@ int CUpdateSession::BeginFirmwareUpdate() {
     if (!confirmed)
         return 0;
 
+    m_View.UpdateConfirmed();
     m_bUpdating = true;
     if (!SendHeaderFrame(m_Hid, m_Image.Header)) {
         WriteFailed();

@@ -61,11 +61,16 @@ class HistoryTest : public testing::Test {
 protected:
     void SetUp() override { path = folder.Path(L"history.log"); }
 
+    // The records of updates that have ended (each confirmed update also has the record
+    // written at its confirmation, before them).
     std::vector<Record> Written(std::size_t atLeast) {
         std::vector<Record> records;
         kxtest::WaitFor(
             [&] {
-                records = Records(ReadFileText(path));
+                records.clear();
+                for (Record& r : Records(ReadFileText(path)))
+                    if (r["Outcome"].rfind("started:", 0) != 0)
+                        records.push_back(r);
                 return records.size() >= atLeast;
             },
             10000);
@@ -120,6 +125,19 @@ TEST_F(HistoryTest, EachUpdateAddsARecordOfWhatHappened) {
     EXPECT_EQ(r["Outcome"], "success");
     EXPECT_TRUE(std::regex_match(r["Duration"], std::regex(R"(\d+\.\d s)"))) << r["Duration"];
     EXPECT_EQ(r["Firmware after"], "V1.36");
+    // Before it, the record written at the confirmation: the same update, what was about
+    // to be sent, and no outcome yet.
+    const std::vector<Record> all = Records(ReadFileText(path));
+    ASSERT_EQ(all.size(), 2u);
+    Record confirmed = all[0];
+    EXPECT_FALSE(confirmed["Update ID"].empty());
+    EXPECT_EQ(confirmed["Update ID"], r["Update ID"]);
+    EXPECT_EQ(confirmed["Image"], Narrow(image));
+    EXPECT_EQ(confirmed["Image version"], "V1.36");
+    EXPECT_EQ(confirmed["Image SHA-256"],
+              Narrow(Sha256Hex({{bytes.data(), bytes.size()}})) + " (header and data to send)");
+    EXPECT_EQ(confirmed["Outcome"],
+              "started: the image is being sent (a record of how it ended follows)");
     ASSERT_TRUE(kxtest::WaitFor([&] { return !h.Dialog()->IsWorkerRunning(); }));
 
     // A failure code.

@@ -62,7 +62,13 @@ const TextRow kTexts[] = {
     {31, L"升级固件版本: V%.02f  Beta%d", L"Update firmware version: V%.02f  Beta%d",
      L"Update firmware version: V%.02f  Beta%d"},
     {32, L"正在更新固件，请等待更新完成。",
-     L"A firmware update is in progress. Please wait until it has finished.", nullptr},
+     L"A firmware update is in progress. Please wait until it has finished.",
+     L"ファームウェアの更新中です。終わるまでお待ちください。"},
+    {33, L"上次固件更新没有完成（%s）。请保持接收器连接，然后重新更新。",
+     L"The last firmware update did not finish (%s). Keep the receiver plugged in and run the "
+     L"update again.",
+     L"前回のファームウェア更新は完了していません（%s）。レシーバーを接続したまま、もう一度更新して"
+     L"ください。"},
 };
 
 // The expected text of an index in one set: the row's text, or empty for an index with
@@ -75,7 +81,7 @@ std::wstring Expected(int index, const wchar_t* TextRow::*column) {
     return L"";
 }
 
-constexpr int kIndexCount = 33; // resource indexes 0 to 32
+constexpr int kIndexCount = 34; // resource indexes 0 to 33
 
 TEST(LocalizedStrings, EnglishTextsLoadByIndexExactly) {
     for (int index = 0; index < kIndexCount; ++index) {
@@ -137,8 +143,8 @@ TEST(LocalizedStrings, TablesKeepTheirLanguageTags) {
 // Ids next to the sets, ids in blocks that do not exist, and ids that no string table
 // can hold all load as the empty string.
 TEST(LocalizedStrings, IdsOutsideTheSetsAreEmpty) {
-    const int ids[] = {0,    1,    2999, 3033,  3040, 3999,  4033,       4047,       4999,
-                       5032, 5047, 9999, 65535, -1,   65536, 0x7FFFFFFF, -0x7FFFFFFF};
+    const int ids[] = {0,    1,    2999, 3034,  3040, 3999,  4034,       4047,       4999,
+                       5034, 5047, 9999, 65535, -1,   65536, 0x7FFFFFFF, -0x7FFFFFFF};
     for (int id : ids)
         EXPECT_EQ(LoadStringById(id), L"") << "id " << id;
 }
