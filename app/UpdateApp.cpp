@@ -1,13 +1,16 @@
 #include "app/UpdateApp.h"
 
+#include "app/CrashCapture.h"
 #include "ui/UpdateDlg.h"
+#include "update/UpdateHistory.h"
 
 BOOL CUpdateApp::InitInstance() {
+    const std::wstring history = m_HistoryPath.empty() ? UpdateHistoryPath() : m_HistoryPath;
+    InstallCrashCapture(history);
     {
         CUpdateDlg dlg(nullptr);
-        if (!m_HistoryPath.empty())
-            dlg.SetHistoryPath(m_HistoryPath);
-        dlg.TellOfInterruptedUpdates();
+        dlg.SetHistoryPath(history);
+        dlg.TellAtStart(TakeCrashNotice(history));
         m_pMainWnd = &dlg;
         dlg.DoModal(); // returns once the window has closed
         m_pMainWnd = nullptr;

@@ -242,6 +242,9 @@ BOOL SimReceiver::WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD w
             return error.Fail(RemovedError());
         }
         const std::uint64_t number = ++m_nReceiverWrites;
+        if (number == m_nCrashAtWrite) {
+            ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        }
         if (Fails(m_nWriteFailures) || (number >= m_nFailFromWrite && number < m_nFailUntilWrite)) {
             return error.Fail(ERROR_GEN_FAILURE);
         }

@@ -105,6 +105,8 @@ int* CountOption(const std::wstring& name, SimOptions* o) {
         return &o->WriteFailsAt;
     if (name == L"--write-hangs-at")
         return &o->WriteHangsAt;
+    if (name == L"--crash-at-write")
+        return &o->CrashAtWrite;
     if (name == L"--silent-from")
         return &o->SilentFrom;
     if (name == L"--garbage-every")
@@ -225,6 +227,7 @@ std::wstring SimUsage() {
            L"                      does, instead of the latency\n"
            L"  --write-fails-at N  the Nth write to it (from 1, every report counts) fails\n"
            L"  --write-hangs-at N  the Nth write to it never completes until cancelled\n"
+           L"  --crash-at-write N  the tool crashes (an access violation) at the Nth write\n"
            L"  --silent-from N     stop answering once it has received N data blocks\n"
            L"  --garbage-every N   send a malformed report after every Nth report it sends\n"
            L"  --ready-twice       answer the start of an update with two ready replies\n"
@@ -264,6 +267,7 @@ void ApplySimOptions(const SimOptions& options, SimReceiver& receiver) {
         receiver.FailWriteAt(options.WriteFailsAt);
     if (options.WriteHangsAt)
         receiver.HangWriteAt(options.WriteHangsAt);
+    receiver.CrashAtWrite(options.CrashAtWrite);
     receiver.SetCapsReadable(!options.CapsUnreadable);
     if (options.ExtraInterface)
         receiver.AddExtraInterface();

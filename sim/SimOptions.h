@@ -25,6 +25,7 @@ struct SimOptions {
     bool UsbFrames = false;             // --usb-frames
     int WriteFailsAt = 0;               // --write-fails-at N: 0 for never, else N >= 1
     int WriteHangsAt = 0;               // --write-hangs-at N: 0 for never, else N >= 1
+    int CrashAtWrite = 0;               // --crash-at-write N: 0 for never, else N >= 1
     int SilentFrom = 0;                 // --silent-from N: 0 for never, else N >= 1
     int GarbageEvery = 0;               // --garbage-every N: 0 for never, else N >= 1
     bool ReadyTwice = false;            // --ready-twice

@@ -169,6 +169,11 @@ void SimReceiver::HangWriteAt(int n) {
     m_nHangAtWrite = m_nReceiverWrites + static_cast<std::uint64_t>(n);
 }
 
+void SimReceiver::CrashAtWrite(int n) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_nCrashAtWrite = n ? m_nReceiverWrites + static_cast<std::uint64_t>(n) : 0;
+}
+
 void SimReceiver::SetLatencySpikes(std::uint32_t perMillion, DWORD maxMs, std::uint32_t seed) {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_nSpikePerMillion = perMillion;

@@ -112,6 +112,10 @@ public:
     // The nth WriteFile on the receiver from now on goes pending and never completes
     // until it is cancelled; a cancelled report never reaches the receiver.
     void HangWriteAt(int n);
+    // The nth WriteFile on the receiver from now on raises an access violation on the
+    // thread that calls it, as a fault of the tool's own would: for proving what a crash
+    // leaves behind. 0: never.
+    void CrashAtWrite(int n);
     void FailReads(int times); // ReadFile on the receiver fails at once
     // Each report the receiver sends is held back, with this chance in a million, by a
     // random time of up to maxMs on top of the reply latency (seeded, so a run replays).
@@ -287,6 +291,7 @@ private:
     std::uint64_t m_nFailFromWrite = 0;  // the writes numbered [from, until) fail
     std::uint64_t m_nFailUntilWrite = 0;
     std::uint64_t m_nHangAtWrite = 0; // the write of this number hangs; 0: none
+    std::uint64_t m_nCrashAtWrite = 0; // the write of this number crashes the caller; 0: none
     std::uint32_t m_nSpikePerMillion = 0;
     DWORD m_nSpikeMaxMs = 0;
     std::uint32_t m_nSpikeRandom = 1;

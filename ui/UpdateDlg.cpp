@@ -73,7 +73,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_KX_WORKER_ENDED, &CUpdateDlg::OnWorkerEnded)
     ON_MESSAGE(WM_KX_UPDATE_ENDED, &CUpdateDlg::OnUpdateEnded)
     ON_MESSAGE(WM_KX_UPDATE_CONFIRMED, &CUpdateDlg::OnUpdateConfirmed)
-    ON_MESSAGE(WM_KX_TELL_INTERRUPTED, &CUpdateDlg::OnTellInterrupted)
+    ON_MESSAGE(WM_KX_TELL_AT_START, &CUpdateDlg::OnTellAtStart)
     ON_BN_CLICKED(IDC_BTN_MINIMIZE, &CUpdateDlg::OnMinimizeButton)
     ON_BN_CLICKED(IDC_BTN_CLOSE, &CUpdateDlg::OnCloseButton)
     ON_BN_CLICKED(IDC_BTN_UPDATE, &CUpdateDlg::OnUpdateButton)
@@ -137,12 +137,10 @@ BOOL CUpdateDlg::OnInitDialog() {
 
     ApplyFonts();
     ApplyBackground();
-    if (m_bTellInterrupted) {
-        const std::vector<std::wstring> interrupted = MarkInterruptedUpdates(m_HistoryPath);
-        if (!interrupted.empty()) {
-            m_InterruptedVersion = interrupted.back();
-            PostMessage(WM_KX_TELL_INTERRUPTED); // once the window shows
-        }
+    if (m_bTellAtStart) {
+        m_StartNotice = StartNotice(MarkInterruptedUpdates(m_HistoryPath), m_CrashDump);
+        if (!m_StartNotice.empty())
+            PostMessage(WM_KX_TELL_AT_START); // once the window shows
     }
     return TRUE;
 }

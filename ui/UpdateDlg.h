@@ -79,9 +79,13 @@ public:
     // Where the window keeps the update history (the user's, unless set before it opens).
     void SetHistoryPath(const std::wstring& path) { m_HistoryPath = path; }
     // At start, the window marks in the history the updates that never ended, and tells
-    // the user of the last of them once (the tool itself does; tests and tools opening
-    // window after window do not). Before the window starts.
-    void TellOfInterruptedUpdates() { m_bTellInterrupted = true; }
+    // the user once of the last of them and of the dump an earlier crash left (crashDump,
+    // empty for none), in one prompt. The tool itself asks for this; tests and tools that
+    // open window after window do not. Before the window starts.
+    void TellAtStart(const std::wstring& crashDump) {
+        m_bTellAtStart = true;
+        m_CrashDump = crashDump;
+    }
 
     void OnCloseButton();
     void OnTimer(UINT_PTR nIDEvent);
@@ -119,7 +123,7 @@ protected:
     LRESULT OnEndSession(WPARAM ending, LPARAM);
     LRESULT OnUpdateEnded(WPARAM, LPARAM);
     LRESULT OnUpdateConfirmed(WPARAM, LPARAM);
-    LRESULT OnTellInterrupted(WPARAM, LPARAM);
+    LRESULT OnTellAtStart(WPARAM, LPARAM);
     DECLARE_MESSAGE_MAP()
 
     // What is at stake: an image is being sent, from the confirmation until the finish
@@ -176,8 +180,9 @@ protected:
     // Held from the confirmation until the update's last record is written: no copy of
     // the tool starting meanwhile takes the update for one that never ended.
     UniqueKernelHandle m_hRunningMark;
-    bool m_bTellInterrupted = false;
-    std::wstring m_InterruptedVersion; // the image version of the update to tell of
+    bool m_bTellAtStart = false;
+    std::wstring m_CrashDump;    // an earlier crash's dump, to tell of at start
+    std::wstring m_StartNotice;  // what the window tells at start
     bool m_bShutdownBlocked = false;
 
     // Link workers (ui/UpdateDlgWorkers.cpp).
@@ -193,8 +198,13 @@ protected:
     CLinkWorker m_Worker;
 };
 
+// What the window tells at start: the last of the updates that never ended (their image
+// versions, oldest first), and where an earlier crash's dump is; empty for nothing.
+std::wstring StartNotice(const std::vector<std::wstring>& interruptedVersions,
+                         const std::wstring& crashDump);
+
 // Private window messages.
 constexpr UINT WM_KX_WORKER_ENDED = WM_APP + 3;   // a link worker has ended
 constexpr UINT WM_KX_UPDATE_ENDED = WM_APP + 4;   // the image is no longer being sent
 constexpr UINT WM_KX_UPDATE_CONFIRMED = WM_APP + 5; // the image is about to be sent (sent)
-constexpr UINT WM_KX_TELL_INTERRUPTED = WM_APP + 6; // an update never ended: tell the user
+constexpr UINT WM_KX_TELL_AT_START = WM_APP + 6;    // an update never ended, or the tool crashed

@@ -11,7 +11,26 @@
 namespace {
 // How long a finished update's record waits for the receiver to report its new version.
 constexpr UINT kVersionWaitMs = 60000;
+
+// A text of the language in use with its one "%s" filled in.
+std::wstring Filled(int index, const std::wstring& value) {
+    std::wstring text = LoadLocalizedString(index);
+    const std::size_t at = text.find(L"%s");
+    if (at != std::wstring::npos)
+        text.replace(at, 2, value);
+    return text;
+}
 } // namespace
+
+std::wstring StartNotice(const std::vector<std::wstring>& interruptedVersions,
+                         const std::wstring& crashDump) {
+    std::wstring notice;
+    if (!interruptedVersions.empty())
+        notice = Filled(TXT_UPDATE_INTERRUPTED, interruptedVersions.back());
+    if (!crashDump.empty())
+        notice += (notice.empty() ? L"" : L"\n\n") + Filled(TXT_CRASH_SAVED, crashDump);
+    return notice;
+}
 
 void CUpdateDlg::BeginRecord() {
     WriteRecord(); // the last update's, if it still waits for its version
@@ -51,12 +70,8 @@ LRESULT CUpdateDlg::OnUpdateConfirmed(WPARAM, LPARAM) {
     return 0;
 }
 
-LRESULT CUpdateDlg::OnTellInterrupted(WPARAM, LPARAM) {
-    std::wstring text = LoadLocalizedString(TXT_UPDATE_INTERRUPTED);
-    const std::size_t at = text.find(L"%s");
-    if (at != std::wstring::npos)
-        text.replace(at, 2, m_InterruptedVersion);
-    ShowPrompt(text, PROMPT_OK);
+LRESULT CUpdateDlg::OnTellAtStart(WPARAM, LPARAM) {
+    ShowPrompt(m_StartNotice, PROMPT_OK);
     return 0;
 }
 

@@ -69,6 +69,9 @@ const TextRow kTexts[] = {
      L"update again.",
      L"前回のファームウェア更新は完了していません（%s）。レシーバーを接続したまま、もう一度更新して"
      L"ください。"},
+    {34, L"本工具上次意外退出。已为技术支持保存了一份报告：%s",
+     L"The tool stopped unexpectedly last time. A report for support was saved as %s.",
+     L"前回、ツールが予期せず終了しました。サポート用のレポートを %s に保存しました。"},
 };
 
 // The expected text of an index in one set: the row's text, or empty for an index with
@@ -81,7 +84,7 @@ std::wstring Expected(int index, const wchar_t* TextRow::*column) {
     return L"";
 }
 
-constexpr int kIndexCount = 34; // resource indexes 0 to 33
+constexpr int kIndexCount = 35; // resource indexes 0 to 34
 
 TEST(LocalizedStrings, EnglishTextsLoadByIndexExactly) {
     for (int index = 0; index < kIndexCount; ++index) {
@@ -143,8 +146,8 @@ TEST(LocalizedStrings, TablesKeepTheirLanguageTags) {
 // Ids next to the sets, ids in blocks that do not exist, and ids that no string table
 // can hold all load as the empty string.
 TEST(LocalizedStrings, IdsOutsideTheSetsAreEmpty) {
-    const int ids[] = {0,    1,    2999, 3034,  3040, 3999,  4034,       4047,       4999,
-                       5034, 5047, 9999, 65535, -1,   65536, 0x7FFFFFFF, -0x7FFFFFFF};
+    const int ids[] = {0,    1,    2999, 3035,  3040, 3999,  4035,       4047,       4999,
+                       5035, 5047, 9999, 65535, -1,   65536, 0x7FFFFFFF, -0x7FFFFFFF};
     for (int id : ids)
         EXPECT_EQ(LoadStringById(id), L"") << "id " << id;
 }

@@ -54,6 +54,7 @@ constexpr int TXT_PROMPT_CAPTION = 30;
 constexpr int TXT_CONFIRM_VERSION_BETA = 31; // "... V%.02f  Beta%d"
 constexpr int TXT_UPDATE_RUNNING = 32;       // why log-off or shut-down waits for the update
 constexpr int TXT_UPDATE_INTERRUPTED = 33;   // "... (%s) ...": an update never ended, its version
+constexpr int TXT_CRASH_SAVED = 34;          // "... %s ...": the tool crashed, where its dump is
 
 // The language of the user interface: always UI_LANG_ENGLISH.
 WORD UiLanguage();
