@@ -73,8 +73,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
         MINIDUMP_EXCEPTION_INFORMATION where{::GetCurrentThreadId(), exception, FALSE};
         written = file.Valid() &&
                   c.Write(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(),
-                          MiniDumpNormal, &where, nullptr,
-                          nullptr);
+                          MiniDumpNormal, &where, nullptr, nullptr);
     }
     if (written) {
         KeepNewestDumps(c.Folder);

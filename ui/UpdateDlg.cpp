@@ -137,11 +137,8 @@ BOOL CUpdateDlg::OnInitDialog() {
 
     ApplyFonts();
     ApplyBackground();
-    if (m_bTellAtStart) {
-        m_StartNotice = StartNotice(MarkInterruptedUpdates(m_HistoryPath), m_CrashDump);
-        if (!m_StartNotice.empty())
-            PostMessage(WM_KX_TELL_AT_START); // once the window shows
-    }
+    if (m_bTellAtStart)
+        PrepareStartNotice();
     return TRUE;
 }
 

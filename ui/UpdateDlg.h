@@ -123,6 +123,9 @@ protected:
     LRESULT OnEndSession(WPARAM ending, LPARAM);
     LRESULT OnUpdateEnded(WPARAM, LPARAM);
     LRESULT OnUpdateConfirmed(WPARAM, LPARAM);
+    // The updates that never ended are marked in the history, and what the window tells
+    // at start is made ready (ui/UpdateDlgHistory.cpp).
+    void PrepareStartNotice();
     LRESULT OnTellAtStart(WPARAM, LPARAM);
     DECLARE_MESSAGE_MAP()
 
@@ -197,11 +200,6 @@ protected:
     // Last, so it goes first: no worker outlives what it uses.
     CLinkWorker m_Worker;
 };
-
-// What the window tells at start: the last of the updates that never ended (their image
-// versions, oldest first), and where an earlier crash's dump is; empty for nothing.
-std::wstring StartNotice(const std::vector<std::wstring>& interruptedVersions,
-                         const std::wstring& crashDump);
 
 // Private window messages.
 constexpr UINT WM_KX_WORKER_ENDED = WM_APP + 3;   // a link worker has ended

@@ -22,14 +22,18 @@ std::wstring Filled(int index, const std::wstring& value) {
 }
 } // namespace
 
-std::wstring StartNotice(const std::vector<std::wstring>& interruptedVersions,
-                         const std::wstring& crashDump) {
-    std::wstring notice;
-    if (!interruptedVersions.empty())
-        notice = Filled(TXT_UPDATE_INTERRUPTED, interruptedVersions.back());
-    if (!crashDump.empty())
-        notice += (notice.empty() ? L"" : L"\n\n") + Filled(TXT_CRASH_SAVED, crashDump);
-    return notice;
+void CUpdateDlg::PrepareStartNotice() {
+    // The last update that never ended, and where an earlier crash's dump is, in one
+    // prompt.
+    const std::vector<std::wstring> interrupted = MarkInterruptedUpdates(m_HistoryPath);
+    m_StartNotice.clear();
+    if (!interrupted.empty())
+        m_StartNotice = Filled(TXT_UPDATE_INTERRUPTED, interrupted.back());
+    if (!m_CrashDump.empty())
+        m_StartNotice +=
+            (m_StartNotice.empty() ? L"" : L"\n\n") + Filled(TXT_CRASH_SAVED, m_CrashDump);
+    if (!m_StartNotice.empty())
+        PostMessage(WM_KX_TELL_AT_START); // once the window shows
 }
 
 void CUpdateDlg::BeginRecord() {
@@ -55,8 +59,7 @@ void CUpdateDlg::BeginRecord() {
 void CUpdateDlg::UpdateConfirmed() {
     // Written through before the header goes, on the window's thread, which owns the
     // record: the worker waits for it.
-    if (!OnWindowThread())
-        SendMessage(WM_KX_UPDATE_CONFIRMED);
+    SendMessage(WM_KX_UPDATE_CONFIRMED);
 }
 
 LRESULT CUpdateDlg::OnUpdateConfirmed(WPARAM, LPARAM) {
