@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cwchar>
 #include <mutex>
@@ -360,18 +361,22 @@ std::vector<std::wstring> MarkInterruptedUpdates(const std::wstring& path) {
         records.push_back(text.substr(at, next - at));
         at = next;
     }
+    // Where each update's last record is: one pass, so a full history (some thousands
+    // of records) costs the start next to nothing.
+    std::map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        std::string id = RecordValue(records[i], "Update ID:");
+        if (!id.empty())
+            last[std::move(id)] = i;
+    }
     std::vector<std::wstring> versions;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const std::string id = RecordValue(records[i], "Update ID:");
-        if (id.empty() || RecordValue(records[i], "Outcome:") != kConfirmedOutcome)
-            continue;
-        const bool ended = std::any_of(records.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                       records.end(), [&](const std::string& later) {
-                                           return RecordValue(later, "Update ID:") == id;
-                                       });
+        if (id.empty() || last[id] != i || RecordValue(records[i], "Outcome:") != kConfirmedOutcome)
+            continue; // not confirmed, or its update has a later record
         UniqueKernelHandle running(
             ::OpenMutexW(SYNCHRONIZE, FALSE, RunningUpdateMarkName(Wide(id)).c_str()));
-        if (ended || running.Valid())
+        if (running.Valid())
             continue;
         std::string interrupted = records[i];
         const std::size_t outcome = interrupted.find(kConfirmedOutcome);
