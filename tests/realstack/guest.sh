@@ -199,12 +199,20 @@ summarise_trace() { # dir
             if (!(id in ids)) { ids[id]; print "enumerated " id }
             next
         }
-        index($0, "trace:file:CreateFileW L") && index($0, path) {
-            opening[thread] = $0; sub(/.*CreateFileW /, "", opening[thread]); next
+        index($0, "trace:file:CreateFileW L") {
+            if (index($0, path)) {
+                opening[thread] = $0; sub(/.*CreateFileW /, "", opening[thread])
+            } else {
+                other[thread] # another file: a handle value it gets is not the receiver
+            }
+            next
         }
         index($0, "trace:file:CreateFileW returning") && (thread in opening) {
             handles[$NF]; print "CreateFileW " opening[thread] " -> " $NF
             delete opening[thread]; next
+        }
+        index($0, "trace:file:CreateFileW returning") && (thread in other) {
+            delete handles[$NF]; delete other[thread]; next
         }
         $1 ~ /trace:file:(Read|Write)File$/ && ($2 in handles) {
             call = $1; sub(/.*:/, "", call); key = call " of " $4 " bytes"
