@@ -46,7 +46,7 @@ USER_NAME=kxuser
 USER_ID=1500
 # Run as root, one after the other in one run of the driver; the ordinary user's two
 # scenarios follow, without and with the README's udev rule.
-ROOT_SCENARIOS=(mode1 link mode2 replug update unplug-update failure other-interface)
+ROOT_SCENARIOS=(mode1 link mode2 replug update unplug-update failure)
 USER_SCENARIOS=(user-no-rule user-rule)
 
 log() { echo "[$(cut -d' ' -f1 /proc/uptime) s] $*" >>"$RESULTS/guest.log"; }
