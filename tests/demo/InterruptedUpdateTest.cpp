@@ -6,12 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "DemoTestSupport.h"
 #include "KestrixVersion.h"
 #include "res/resource.h"
+#include "sim/WholeFile.h"
 #include "support/MainWindowHarness.h"
 #include "support/WinTest.h"
 
@@ -91,10 +90,9 @@ private:
 };
 
 std::string FileText(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::vector<std::uint8_t> bytes;
+    ReadWholeFile(path, &bytes);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::size_t Count(const std::string& text, const std::string& what) {
