@@ -15,6 +15,10 @@ constexpr RECT kOkAlone{214, 90, 284, 112};
 // for. Placed in pixels, because other fonts (a substituted "MS Shell Dlg") make the
 // template's dialog units wider than the prompt.
 constexpr RECT kText{15, 24, 285, 74};
+// A text that needs more lines than the block holds (a notice naming a file's path)
+// makes the prompt taller by what is missing: this row of the background's plain body,
+// between the title band and the line over the buttons, is repeated that often.
+constexpr int kGrowRow = 60;
 constexpr int kBackgroundId = -1; // the background picture has no id of its own
 
 // Where a prompt over `over` goes: its left + 60 and top + 125 skin pixels, from where the
@@ -42,15 +46,64 @@ POINT PromptPlace(HWND over, const CSkinScale& scale) {
     return at;
 }
 
-// Gives a button its looks for the scale and puts it at its place; creates the button the
-// first time.
+// The picture `extra` pixels taller: the rows above `row` as they are, `row` repeated,
+// then the rest. Empty when it cannot be made.
+CBitmap TallerPicture(const CBitmap& picture, int row, int extra) {
+    CBitmap taller;
+    BITMAP bm{};
+    if (!picture.GetBitmap(&bm))
+        return taller;
+    CDC source, target;
+    source.CreateCompatibleDC(nullptr);
+    target.CreateCompatibleDC(nullptr);
+    CSelectObject fromPicture(source, picture);
+    // Compatible with the picture selected in the source, so as deep as the skin's.
+    if (!taller.CreateCompatibleBitmap(&source, bm.bmWidth, bm.bmHeight + extra))
+        return taller;
+    CSelectObject intoTaller(target, taller);
+    const int width = bm.bmWidth;
+    target.BitBlt(0, 0, width, row, &source, 0, 0, SRCCOPY);
+    ::StretchBlt(target, 0, row, width, extra, source, 0, row, width, 1, SRCCOPY);
+    target.BitBlt(0, row + extra, width, bm.bmHeight - row, &source, 0, row, SRCCOPY);
+    return taller;
+}
+
+// How many pixels taller than `height` the text is when broken into lines of `width`
+// in `font`, as the text control breaks it; 0 when it fits.
+int TextOverflow(HWND control, HFONT font, const std::wstring& text, int width, int height) {
+    HDC dc = ::GetDC(control);
+    if (!dc)
+        return 0;
+    RECT rc{0, 0, width, 0};
+    {
+        CSelectObject withFont(dc, font);
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc,
+                    DT_CALCRECT | DT_CENTER | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    }
+    ::ReleaseDC(control, dc);
+    return std::max(0, static_cast<int>(rc.bottom) - height);
+}
+
+// The work area of the monitor the rectangle lies on.
+RECT WorkAreaOf(const RECT& rc) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoW(::MonitorFromRect(&rc, MONITOR_DEFAULTTONEAREST), &monitor))
+        return monitor.rcWork;
+    return rc;
+}
+
+// Gives a button its looks for the scale and puts it at its place, `down` pixels lower
+// in a prompt grown for its text; creates the button the first time.
 void PlaceButton(CWnd* parent, const CSkinScale& scale, std::unique_ptr<CButtonEx>& button,
-                 const RECT& rc, UINT id, int normalIndex, int hoverIndex) {
+                 const RECT& rc, int down, UINT id, int normalIndex, int hoverIndex) {
     if (!button)
         button = std::make_unique<CButtonEx>();
     const UINT normal = static_cast<UINT>(LocalizedId(normalIndex));
     button->LoadBitmaps(normal, static_cast<UINT>(LocalizedId(hoverIndex)), normal, scale.Dpi());
-    button->CreateOrMove(scale.Rect(rc), parent, id);
+    RECT at = scale.Rect(rc);
+    ::OffsetRect(&at, 0, down);
+    button->CreateOrMove(at, parent, id);
 }
 
 } // namespace
@@ -94,23 +147,43 @@ BOOL CPromptDlg::OnInitDialog() {
 }
 
 void CPromptDlg::LayOut() {
-    // The prompt is exactly its background picture, whatever the dialog units come to.
-    MoveWindow(m_nLeft, m_nTop, m_Scale.Px(kWidth), m_Scale.Px(kHeight), TRUE);
+    // The text keeps the template's font, at the prompt's scale.
+    m_TextFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), m_nTemplateDpi,
+                                m_Scale.Dpi());
+    const RECT text = m_Scale.Rect(kText);
+    const int baseHeight = m_Scale.Px(kHeight);
+    // The prompt is its background picture, made taller for a long text, but never
+    // taller than the work area it is shown on, and moved up to lie wholly on it.
+    RECT rc{m_nLeft, m_nTop, m_nLeft + m_Scale.Px(kWidth), m_nTop + baseHeight};
+    const RECT work = WorkAreaOf(rc);
+    const int extra = std::min<int>(
+        TextOverflow(m_Text.m_hWnd, m_TextFont, m_strText, text.right - text.left,
+                     text.bottom - text.top),
+        std::max<int>(0, (work.bottom - work.top) - baseHeight));
+    if (m_nTop + baseHeight + extra > work.bottom)
+        m_nTop = std::max<int>(work.top, work.bottom - baseHeight - extra);
+    MoveWindow(m_nLeft, m_nTop, m_Scale.Px(kWidth), baseHeight + extra, TRUE);
+
     if (m_nStyle == PROMPT_OKCANCEL) {
-        PlaceButton(this, m_Scale, m_pOkButton, kOkOfTwo, IDC_BTN_OK, PIC_OK_NORMAL, PIC_OK_HOVER);
-        PlaceButton(this, m_Scale, m_pCancelButton, kCancelOfTwo, IDC_BTN_CANCEL, PIC_CANCEL_NORMAL,
-                    PIC_CANCEL_HOVER);
+        PlaceButton(this, m_Scale, m_pOkButton, kOkOfTwo, extra, IDC_BTN_OK, PIC_OK_NORMAL,
+                    PIC_OK_HOVER);
+        PlaceButton(this, m_Scale, m_pCancelButton, kCancelOfTwo, extra, IDC_BTN_CANCEL,
+                    PIC_CANCEL_NORMAL, PIC_CANCEL_HOVER);
     } else {
-        PlaceButton(this, m_Scale, m_pOkButton, kOkAlone, IDC_BTN_OK, PIC_OK_NORMAL, PIC_OK_HOVER);
+        PlaceButton(this, m_Scale, m_pOkButton, kOkAlone, extra, IDC_BTN_OK, PIC_OK_NORMAL,
+                    PIC_OK_HOVER);
     }
     // The picture the template gave the background is the 96-DPI one; it is replaced
     // (and freed) by the one for the scale.
-    m_Background.SetBitmap(LoadSkinPicture(IDB_PROMPT_BG, m_Scale.Dpi()));
-    m_Background.MoveWindow(m_Scale.Rect(0, 0, kWidth, kHeight));
-    // The text keeps the template's font, at the prompt's scale.
-    m_Text.MoveWindow(m_Scale.Rect(kText));
-    m_TextFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), m_nTemplateDpi,
-                                m_Scale.Dpi());
+    CBitmap background = LoadSkinPicture(IDB_PROMPT_BG, m_Scale.Dpi());
+    if (extra > 0) {
+        CBitmap taller = TallerPicture(background, m_Scale.Px(kGrowRow), extra);
+        if (!taller.IsNull())
+            background = std::move(taller);
+    }
+    m_Background.SetBitmap(std::move(background));
+    m_Background.MoveWindow({0, 0, m_Scale.Px(kWidth), baseHeight + extra});
+    m_Text.MoveWindow({text.left, text.top, text.right, text.bottom + extra});
     m_Text.SetFont(m_TextFont, TRUE);
 }
 

@@ -1,5 +1,6 @@
 // CPromptDlg: the skinned modal prompt through which the tool shows every message and
-// asks its two yes/no questions. A captionless dark-red panel of 300 x 127 pixels with
+// asks its two yes/no questions. A captionless dark-red panel of 300 x 127 pixels (taller
+// for a text of more than three lines, up to its monitor's height) with
 // centred white text and one (OK) or two (OK, Cancel) bitmap buttons, placed at a
 // given screen position and dragged by pressing anywhere but on a button. It is drawn
 // at the display scale of the window it is shown over (and again at the new scale when

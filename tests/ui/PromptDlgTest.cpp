@@ -166,6 +166,50 @@ TEST_F(PromptDlgTest, APromptLiesWhollyOnTheScreen) {
     EXPECT_EQ(shown.bottom, work.bottom);
 }
 
+// A notice naming a file's path, longer than the three lines the prompt is drawn for.
+const wchar_t kLongNotice[] =
+    L"The last firmware update did not finish (2026-12-09 10:41:07). Keep the receiver "
+    L"plugged in and run the update again.\n\nThe tool stopped unexpectedly last time. A "
+    L"report for support was saved as C:\\users\\Tom & Jerry\\AppData\\Local\\Kestrix\\"
+    L"OV Tools\\crashes\\crash-20261209-104107-4242.dmp.";
+
+// A text of more lines than the prompt holds makes it taller: every line on the panel,
+// the background's body grown between its title and its button row, the button row and
+// the bottom edge moved down with it.
+TEST_F(PromptDlgTest, ALongTextMakesThePromptTallerWithNothingCut) {
+    RECT window{}, ok{}, text{};
+    kxtest::Pixels px;
+    Run(kLongNotice, PROMPT_OK, [&](HWND prompt) {
+        kxtest::WaitFor([&] {
+            GetWindowRect(prompt, &window);
+            px = WaitForPrompt(prompt);
+            return px.height == window.bottom - window.top;
+        });
+        ok = ClientRectOf(prompt, IDC_BTN_OK);
+        text = ClientRectOf(prompt, IDC_PROMPT_TEXT);
+        kxtest::SaveScreenshot(px, L"prompt_long");
+        kxtest::ClickControl(prompt, IDC_BTN_OK);
+    });
+    const int height = window.bottom - window.top;
+    const int extra = height - 127;
+    ASSERT_GT(extra, 0);
+    EXPECT_EQ(window.right - window.left, 300);
+    EXPECT_EQ(ok.top, 90 + extra);
+    EXPECT_EQ(ok.bottom, 112 + extra);
+    EXPECT_EQ(text.bottom, 74 + extra);
+    EXPECT_TRUE(
+        ShowsBitmap(px, BitmapPixels(static_cast<UINT>(LocalizedId(PIC_OK_NORMAL))), 214, ok.top));
+    // The last line is drawn: white in the text's lowest line height.
+    int lastLineWhite = 0;
+    for (int y = text.bottom - 16; y < text.bottom; ++y)
+        for (int x = text.left; x < text.right; ++x)
+            lastLineWhite += px.At(x, y) == RGB(255, 255, 255);
+    EXPECT_GT(lastLineWhite, 10);
+    // The panel's body where it grew, and its dark edge at the very bottom.
+    EXPECT_EQ(px.At(5, 80 + extra / 2), CPromptDlg::kPanelColor);
+    EXPECT_EQ(px.At(150, height - 1), px.At(150, 0));
+}
+
 TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
     auto key = [](WPARAM vk) {
         return [vk](HWND prompt) { PostMessageW(prompt, WM_KEYDOWN, vk, 1); };
@@ -186,8 +230,9 @@ TEST_F(PromptDlgTest, RepeatedPromptsLeaveNoGdiObjectsOfTheirOwn) {
     Run(L"warm-up", PROMPT_OKCANCEL, clickOk);
     const DWORD platform = 4 * kxtest::PlatformGdiObjectsPerDialog(IDD_PROMPT, main.m_hWnd, 4);
     const DWORD before = kxtest::GdiObjectCount();
+    // Two of them grown for a long text, whose taller background is a picture of its own.
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(Run(L"again", i % 2, clickOk), 1);
+        EXPECT_EQ(Run(i < 2 ? L"again" : kLongNotice, i % 2, clickOk), 1);
     EXPECT_EQ(kxtest::GdiObjectCount() - before, platform);
 }
 
