@@ -33,7 +33,14 @@ POINT RestingPoint(HWND window) {
 } // namespace
 
 ToolUnderTest::~ToolUnderTest() {
-    if (m_Process.Valid() && WaitForSingleObject(m_Process.Get(), 0) == WAIT_TIMEOUT) {
+    if (!m_Process.Valid() || WaitForSingleObject(m_Process.Get(), 0) != WAIT_TIMEOUT)
+        return;
+    // Left running by a scenario that failed: closed as a user would close it, so that
+    // what it keeps (the update history) is what a user's closing leaves for the next
+    // scenario; killed only if it does not end.
+    if (IsWindow(m_hWnd))
+        PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(m_Process.Get(), 10000) == WAIT_TIMEOUT) {
         TerminateProcess(m_Process.Get(), 1);
         WaitForSingleObject(m_Process.Get(), 5000);
     }
