@@ -19,6 +19,9 @@ constexpr DWORD kUpdateMs = 600000; // a whole update of the release sample
 constexpr DWORD kSteadyMs = 5000;   // nothing more happens for this long
 constexpr DWORD kResponseMs = 5000; // the window answers a message
 constexpr DWORD kCloseMs = 60000;   // the process has ended after the close button
+// Away from the bus for this long when the test plugs the receiver in once more: Wine's
+// HID bus does not see a device again that comes back within milliseconds.
+constexpr DWORD kReplugPauseMs = 2000;
 // A failure code or a removal during an update brings the failure prompt within this,
 // counted from the moment the receiver sent the code or left: the tool's own reply
 // deadline (15 s) brings the same prompt, and must not pass for it.
@@ -57,7 +60,8 @@ struct ListedInterface {
 };
 // In the order the system lists them.
 std::vector<ListedInterface> ListedInterfaces(std::uint16_t product);
-// Whether the system lists any interface under this product number.
+// Whether the system lists, under this product number, an interface that opens with the
+// receiver's report lengths for it (another interface of the same numbers does not count).
 bool ReceiverListed(std::uint16_t product);
 
 // The receiver did not carry out a command, or did not answer it. The run ends there:
@@ -110,6 +114,9 @@ public:
     void Begin(const ReceiverSetup& receiver);
     void ExpectLook(ToolUnderTest::Look look, const std::wstring& version,
                     const std::wstring& step);
+    // The connected look with `version` once the receiver has come back by itself
+    // (rebooted with new firmware, or switched to mode 1).
+    void ExpectReturned(const std::wstring& version, const std::wstring& step);
     // Tells the receiver what to do, and waits until it has done it.
     std::string TellReceiver(const std::string& command) {
         return ::TellReceiver(m_Setup, command);
