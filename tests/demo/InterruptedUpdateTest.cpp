@@ -181,6 +181,7 @@ TEST(InterruptedUpdate, ACrashLeavesADumpAndARecordAndIsToldWithTheUpdateItCut) 
         EXPECT_NE(said.find(L"A report for support was saved as " + dump + L"."),
                   std::wstring::npos)
             << std::string(said.begin(), said.end());
+        kxtest::SaveScreenshot(kxtest::CaptureWindow(told), L"start_notice_crash");
         kxtest::ClickControl(told, IDC_BTN_OK);
         EXPECT_TRUE(next.Close());
     }
