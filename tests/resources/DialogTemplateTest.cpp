@@ -219,7 +219,8 @@ TEST(DialogTemplates, Prompt) {
     EXPECT_EQ(dlg.face, L"MS Shell Dlg");
     ExpectItems(dlg, {
                          {-1, nullptr, 0x5000080E, 0, 0, 200, 78, L"", IDB_PROMPT_BG},
-                         {IDC_PROMPT_TEXT, nullptr, 0x50020001, 10, 16, 180, 33, L"D", 0},
+                         // SS_CENTER | SS_NOPREFIX: an & in a prompt's text shows as it is.
+                         {IDC_PROMPT_TEXT, nullptr, 0x50020081, 10, 16, 180, 33, L"D", 0},
                      });
 }
 
