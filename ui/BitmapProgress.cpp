@@ -1,5 +1,9 @@
 #include "ui/BitmapProgress.h"
 
+#include <oleacc.h>
+
+#include "framework/Accessible.h"
+
 #include "res/resource.h"
 #include "ui/QMemDC.h"
 #include "ui/SkinPictures.h"
@@ -82,7 +86,21 @@ LRESULT CBitmapProgress::OnSetPos(WPARAM wParam, LPARAM) {
     if (m_bPositionOnly)
         ::ValidateRect(m_hWnd, nullptr); // for a control that repaints later rather than at once
     m_bPositionOnly = false;
+    SayPosition(to, lower, upper);
     return previous;
+}
+
+void CBitmapProgress::PreSubclassWindow() {
+    CProgressCtrl::PreSubclassWindow();
+    Accessible().SetRole(ROLE_SYSTEM_PROGRESSBAR);
+    int lower = 0, upper = 0;
+    GetRange(lower, upper);
+    SayPosition(GetPos(), lower, upper);
+}
+
+void CBitmapProgress::SayPosition(int pos, int lower, int upper) {
+    const int percent = upper != lower ? (pos - lower) * 100 / (upper - lower) : 0;
+    Accessible().SetValue(std::to_wstring(percent) + L"%");
 }
 
 void CBitmapProgress::OnClick(UINT, POINT) {

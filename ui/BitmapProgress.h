@@ -5,7 +5,9 @@
 // drawn. A new position is painted only when it changes the tiles (or leaves or reaches
 // 0). The strip is cleared only at position 0 and on the first paint after the owner
 // window has come back to the foreground. The tile is the skin's picture for the bar's
-// display scale (SetDpi), so 28 whole tiles always fit the bar at that scale.
+// display scale (SetDpi), so 28 whole tiles always fit the bar at that scale. Screen
+// readers find it as a progress bar whose value is the position in percent of the range
+// ("50%"); its owner gives it its name.
 #pragma once
 
 #include "framework/Afx.h"
@@ -36,7 +38,10 @@ public:
     void SetDpi(UINT dpi);
 
 protected:
+    void PreSubclassWindow() override;
     void OnPaint();
+    // The position in percent, as screen readers read the bar's value.
+    void SayPosition(int pos, int lower, int upper);
     void OnNcPaint() {} // never a frame or edge
     LRESULT OnSetPos(WPARAM pos, LPARAM);
     // The tiles the bar shows at a position.

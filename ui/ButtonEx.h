@@ -2,12 +2,15 @@
 // is one of three bitmaps (normal, hover, disabled); captions are painted into the
 // bitmaps. It keeps the platform button's pressing, focus and click (BN_CLICKED to the
 // parent) and replaces only the drawing. Hover is followed by holding the mouse capture
-// while the pointer is over the button.
+// while the pointer is over the button. Its window text is never drawn: it is the name a
+// screen reader says (an & marks the access key), and it tells screen readers it is a
+// push button. With ShowFocusCue, a dotted rectangle inside its face shows while it has
+// the focus (unless the window hides focus cues).
 //
-// Use: allocate, LoadBitmaps(normal, hover, disabled, dpi), then Create with an empty
-// caption, kButtonStyle, a rectangle of the bitmaps' size and the parent; delete it with
-// the parent. On a change of display scale, LoadBitmaps again for the new DPI and move
-// the button to its new rectangle.
+// Use: allocate, LoadBitmaps(normal, hover, disabled, dpi), then CreateOrMove with a
+// rectangle of the bitmaps' size and the parent, and SetWindowText with its name; delete
+// it with the parent. On a change of display scale, LoadBitmaps again for the new DPI and
+// move the button to its new rectangle.
 #pragma once
 
 #include "framework/Afx.h"
@@ -26,6 +29,9 @@ public:
 
     // Creates the button's window at rc the first time, and moves it there after.
     BOOL CreateOrMove(const RECT& rc, CWnd* pParent, UINT id);
+
+    // Draws the focus cue from now on (off by default).
+    void ShowFocusCue(bool show) { m_bFocusCue = show; }
 
     int BitmapWidth() const { return m_nWidth; }
     int BitmapHeight() const { return m_nHeight; }
@@ -48,4 +54,5 @@ protected:
     CBitmap m_bmpDisabled;
     int m_nWidth = 0;
     int m_nHeight = 0;
+    bool m_bFocusCue = false;
 };

@@ -1,8 +1,10 @@
 #include "ui/UpdateDlg.h"
 
 #include <dbt.h>
+#include <oleacc.h>
 
 #include "KestrixVersion.h"
+#include "framework/Accessible.h"
 #include "update/locale/Localization.h"
 #include "link/Frames.h"
 #include "link/LinkWorkers.h"
@@ -12,6 +14,11 @@
 #include "ui/FirmwareChooser.h"
 
 namespace {
+
+wchar_t UpperCase(wchar_t c) {
+    return static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(
+        ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(c)))));
+}
 
 // The skin's layout, in its 96-DPI pixels (m_Scale maps them to the window's DPI).
 constexpr int kWindowWidth = 420;
@@ -42,6 +49,14 @@ std::wstring NotifiedInterface(DWORD_PTR data) {
     const std::size_t chars =
         (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
     return std::wstring(record->dbcc_name, wcsnlen(record->dbcc_name, chars));
+}
+
+// The access key an & marks in a name, upper-cased; 0 for none.
+wchar_t AccessKeyOf(const std::wstring& name) {
+    const size_t amp = name.find(L'&');
+    if (amp == std::wstring::npos || amp + 1 >= name.size())
+        return 0;
+    return UpperCase(name[amp + 1]);
 }
 
 // Gives a button its looks for the scale and puts it at its skin position, with the
@@ -111,6 +126,7 @@ BOOL CUpdateDlg::OnInitDialog() {
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     SetupSkin();
+    NameControls();
     m_GuideLabel.SetWindowText(LoadLocalizedString(TXT_GUIDE));
 
     m_Progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
@@ -150,6 +166,22 @@ void CUpdateDlg::SetupSkin() {
     for (CStatic* picture : {&m_Background, &m_DevicePanel, &m_VersionPanel})
         picture->ModifyStyle(0, WS_CLIPSIBLINGS);
     m_VersionLabel.SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void CUpdateDlg::NameControls() {
+    // The buttons' names are their window texts, which their pictures never draw.
+    m_pBtnUpdate->SetWindowText(LoadLocalizedString(TXT_UPDATE_BUTTON_NAME));
+    m_pBtnMinimize->SetWindowText(LoadLocalizedString(TXT_MINIMIZE_BUTTON_NAME));
+    m_pBtnClose->SetWindowText(LoadLocalizedString(TXT_CLOSE_BUTTON_NAME));
+    m_nUpdateKey = AccessKeyOf(LoadLocalizedString(TXT_UPDATE_BUTTON_NAME));
+    m_DevicePanel.Accessible().SetRole(ROLE_SYSTEM_STATICTEXT);
+    m_VersionLabel.Accessible().SetRole(ROLE_SYSTEM_STATICTEXT);
+    m_Progress.Accessible().SetName(LoadLocalizedString(TXT_PROGRESS_NAME));
+}
+
+void CUpdateDlg::NameVersion(const std::wstring& text) {
+    m_VersionLabel.Accessible().SetName(
+        text.empty() ? std::wstring() : LoadLocalizedString(TXT_VERSION_NAME) + L" " + text);
 }
 
 void CUpdateDlg::PlaceWindow(int left, int top) {
@@ -211,7 +243,9 @@ void CUpdateDlg::SetConnected(bool connected) {
     m_bConnected = connected;
     ShowPanels();
     // Reconnecting shows the last known version until the receiver reports again.
-    m_VersionLabel.SetWindowText(connected ? VersionText() : std::wstring());
+    const std::wstring version = connected ? VersionText() : std::wstring();
+    m_VersionLabel.SetWindowText(version);
+    NameVersion(version);
     m_VersionLabel.ShowWindow(SW_SHOW);
     m_VersionLabel.Invalidate(TRUE); // its colours follow m_bConnected
 }
@@ -239,6 +273,9 @@ void CUpdateDlg::ShowPanels() {
         m_Scale.Dpi()));
     m_DevicePanel.MoveWindow(m_Scale.Rect(28, 88, width, kPanelHeight));
     m_DevicePanel.ShowWindow(SW_SHOW);
+    // The look in words, for screen readers.
+    m_DevicePanel.Accessible().SetName(
+        LoadLocalizedString(m_bConnected ? TXT_RECEIVER_CONNECTED : TXT_RECEIVER_ABSENT));
 
     m_VersionPanel.ModifyStyle(0, kPictureStyle);
     m_VersionPanel.SetBitmap(LoadSkinPicture(
@@ -356,6 +393,15 @@ HBRUSH CUpdateDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
 }
 
 BOOL CUpdateDlg::PreTranslateMessage(MSG* pMsg) {
+    // The update button's access key (Alt+U in English, or the key alone) presses it, but
+    // only while it is enabled; nothing else in the window has one.
+    const bool ours = pMsg->hwnd == m_hWnd || ::IsChild(m_hWnd, pMsg->hwnd);
+    if (ours && (pMsg->message == WM_SYSCHAR || pMsg->message == WM_CHAR) && m_nUpdateKey &&
+        UpperCase(static_cast<wchar_t>(pMsg->wParam)) == m_nUpdateKey) {
+        if (m_pBtnUpdate && m_pBtnUpdate->IsWindowEnabled() && !IsUpdateRunning())
+            OnUpdateButton();
+        return TRUE;
+    }
     if (pMsg->message == WM_KEYDOWN) {
         switch (pMsg->wParam) {
         case VK_TAB:
@@ -508,6 +554,7 @@ void CUpdateDlg::SetVersionText(const std::wstring& text) {
         m_VersionText = text;
     }
     m_VersionLabel.SetWindowText(text);
+    NameVersion(text);
 }
 
 std::wstring CUpdateDlg::VersionText() const {

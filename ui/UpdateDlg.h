@@ -57,6 +57,10 @@ public:
 
     // The window's looks.
     void SetupSkin();
+    // What screen readers say of the buttons, panels and bar: their names in the user's
+    // language, and the version text with what it is.
+    void NameControls();
+    void NameVersion(const std::wstring& text);
     void ApplyBackground();
     void SetConnected(bool connected);
     void RefreshDeviceState();
@@ -165,6 +169,7 @@ protected:
     RECT m_rcClose{};
     RECT m_rcUpdate{};
     bool m_bConnected = false;
+    wchar_t m_nUpdateKey = 0; // the update button's access key, upper-case
     HICON m_hIcon = nullptr;
     CSkinScale m_Scale;                // the display scale the window is laid out at
     UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for

@@ -1,6 +1,9 @@
 // The prompt dialog: where it is placed, its buttons for both styles, its colours, the
-// result of each way of closing it, and no GDI objects left behind by repeated prompts.
+// result of each way of closing it, what a screen reader and a keyboard user find in it,
+// and no GDI objects left behind by repeated prompts.
 #include "UiTestSupport.h"
+
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +13,7 @@
 
 #include "update/locale/Localization.h"
 #include "res/resource.h"
+#include "support/ScreenReader.h"
 #include "ui/PromptDlg.h"
 
 namespace {
@@ -217,9 +221,64 @@ TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
     auto altF4 = [](HWND prompt) { PostMessageW(prompt, WM_SYSCOMMAND, SC_CLOSE, 0); };
     for (int style : {PROMPT_OK, PROMPT_OKCANCEL}) {
         EXPECT_EQ(Run(L"enter", style, key(VK_RETURN)), 1) << "Enter, style " << style;
-        EXPECT_EQ(Run(L"escape", style, key(VK_ESCAPE)), 2) << "Escape, style " << style;
+        // Escape takes the way out: Cancel, or OK where that is the only answer.
+        EXPECT_EQ(Run(L"escape", style, key(VK_ESCAPE)), style == PROMPT_OKCANCEL ? 2 : 1)
+            << "Escape, style " << style;
         EXPECT_EQ(Run(L"alt+f4", style, altF4), 2) << "system close, style " << style;
     }
+}
+
+// The focus in a prompt's thread.
+HWND FocusIn(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// A screen reader finds the prompt as a dialog whose description is its text and its OK
+// button focused, named and described by that text; Tab moves the focus to Cancel, which
+// then shows the focus cue where OK shows none, and Enter answers with it.
+TEST_F(PromptDlgTest, AScreenReaderReadsThePromptAndTheKeyboardAnswersIt) {
+    kxtest::ReadAloud dialog, ok, cancel;
+    HWND focusAtOpen = nullptr, okButton = nullptr;
+    bool okPlain = false, cancelPlain = true, cancelCued = false;
+    const int result = Run(L"\n   Abort the update?   \n", PROMPT_OKCANCEL, [&](HWND prompt) {
+        okButton = GetDlgItem(prompt, IDC_BTN_OK);
+        HWND cancelButton = GetDlgItem(prompt, IDC_BTN_CANCEL);
+        WaitForPrompt(prompt);
+        focusAtOpen = FocusIn(prompt);
+        dialog = kxtest::ReadWindow(prompt);
+        ok = kxtest::ReadWindow(okButton);
+        cancel = kxtest::ReadWindow(cancelButton);
+        const kxtest::Pixels okFace = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_OK_NORMAL)));
+        const kxtest::Pixels cancelFace =
+            BitmapPixels(static_cast<UINT>(LocalizedId(PIC_CANCEL_NORMAL)));
+        cancelPlain = kxtest::WaitFor(
+            [&] { return ShowsBitmap(kxtest::CaptureWindow(prompt), cancelFace, 170, 90); });
+        PostMessageW(prompt, WM_KEYDOWN, VK_TAB, 1);
+        kxtest::Pixels px;
+        cancelCued = kxtest::WaitFor([&] {
+            px = kxtest::CaptureWindow(prompt);
+            return FocusIn(prompt) == cancelButton && !ShowsBitmap(px, cancelFace, 170, 90);
+        });
+        okPlain = ShowsBitmap(px, okFace, 60, 90);
+        kxtest::SaveScreenshot(px, L"prompt_focus_on_cancel");
+        PostMessageW(cancelButton, WM_KEYDOWN, VK_RETURN, 1);
+    });
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(focusAtOpen, okButton);
+    EXPECT_EQ(dialog.role, ROLE_SYSTEM_DIALOG);
+    EXPECT_EQ(dialog.name, L"NOTE");
+    EXPECT_EQ(dialog.description, L"Abort the update?");
+    EXPECT_EQ(ok.role, ROLE_SYSTEM_PUSHBUTTON);
+    EXPECT_EQ(ok.name, L"OK");
+    EXPECT_EQ(ok.description, L"Abort the update?");
+    EXPECT_EQ(cancel.role, ROLE_SYSTEM_PUSHBUTTON);
+    EXPECT_EQ(cancel.name, L"Cancel");
+    EXPECT_TRUE(cancelPlain) << "no focus cue before the keyboard is used";
+    EXPECT_TRUE(cancelCued);
+    EXPECT_TRUE(okPlain);
 }
 
 TEST_F(PromptDlgTest, RepeatedPromptsLeaveNoGdiObjectsOfTheirOwn) {
