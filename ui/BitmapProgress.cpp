@@ -40,6 +40,10 @@ void CBitmapProgress::OnPaint() {
     tiles.CreateCompatibleDC(&dc);
 
     const int pos = GetPos();
+    if (m_bHighContrast) {
+        PaintHighContrast(dc, rc, pos);
+        return;
+    }
     if (pos == 0) {
         dc.FillSolidRect(rc, kStripColor);
         return;
@@ -65,6 +69,25 @@ void CBitmapProgress::OnPaint() {
     surface.Draw();
 }
 
+void CBitmapProgress::SetHighContrast(bool on) {
+    m_bHighContrast = on;
+    m_bFilled = true; // the skin's strip is drawn whole when it comes back
+    if (m_hWnd)
+        Invalidate(TRUE);
+}
+
+void CBitmapProgress::PaintHighContrast(CDC& dc, const RECT& rc, int pos) {
+    int lower = 0, upper = 0;
+    GetRange(lower, upper);
+    dc.FillRect(rc, ::GetSysColorBrush(COLOR_WINDOW));
+    RECT filled = rc;
+    ::InflateRect(&filled, -1, -1);
+    const int width = filled.right - filled.left;
+    filled.right = filled.left + (upper != lower ? width * (pos - lower) / (upper - lower) : 0);
+    dc.FillRect(filled, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+    ::FrameRect(dc, &rc, ::GetSysColorBrush(COLOR_WINDOWTEXT));
+}
+
 int CBitmapProgress::TilesAt(int pos) const {
     int lower = 0, upper = 0;
     GetRange(lower, upper);
@@ -81,7 +104,8 @@ LRESULT CBitmapProgress::OnSetPos(WPARAM wParam, LPARAM) {
     const int to =
         std::clamp(static_cast<int>(wParam), std::min(lower, upper), std::max(lower, upper));
     const bool repaintDue = ::GetUpdateRect(m_hWnd, nullptr, FALSE) != FALSE;
-    m_bPositionOnly = !repaintDue && TilesAt(to) == TilesAt(from) && (to == 0) == (from == 0);
+    m_bPositionOnly =
+        !m_bHighContrast && !repaintDue && TilesAt(to) == TilesAt(from) && (to == 0) == (from == 0);
     const LRESULT previous = Default();
     if (m_bPositionOnly)
         ::ValidateRect(m_hWnd, nullptr); // for a control that repaints later rather than at once

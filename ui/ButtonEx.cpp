@@ -57,7 +57,9 @@ void CButtonEx::DrawItem(LPDRAWITEMSTRUCT item) {
     else if (m_bHover && GetCapture() == m_hWnd)
         face = &m_bmpHover;
 
-    if (!face->IsNull()) {
+    if (m_bHighContrast) {
+        DrawTextButton(target);
+    } else if (!face->IsNull()) {
         CSelectObject select(mem, *face);
         target.BitBlt(m_rcClient.left, m_rcClient.top, m_nWidth, m_nHeight, &mem, 0, 0, SRCCOPY);
     }
@@ -67,6 +69,23 @@ void CButtonEx::DrawItem(LPDRAWITEMSTRUCT item) {
         ::DrawFocusRect(target, &cue);
     }
     target.Detach();
+}
+
+void CButtonEx::DrawTextButton(CDC& target) {
+    const bool enabled = !(GetStyle() & WS_DISABLED);
+    target.FillRect(m_rcClient, ::GetSysColorBrush(COLOR_BTNFACE));
+    ::FrameRect(target, &m_rcClient, ::GetSysColorBrush(COLOR_BTNTEXT));
+    const std::wstring caption =
+        m_strContrastCaption.empty() ? GetWindowText() : m_strContrastCaption;
+    RECT rc = m_rcClient;
+    const int oldMode = ::SetBkMode(target, TRANSPARENT);
+    const COLORREF oldColor =
+        target.SetTextColor(::GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    CSelectObject font(target, reinterpret_cast<HGDIOBJ>(SendMessage(WM_GETFONT)));
+    ::DrawTextW(target, caption.c_str(), static_cast<int>(caption.size()), &rc,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    target.SetTextColor(oldColor);
+    ::SetBkMode(target, oldMode);
 }
 
 void CButtonEx::OnMouseMove(UINT, POINT point) {

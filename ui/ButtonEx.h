@@ -5,13 +5,16 @@
 // while the pointer is over the button. Its window text is never drawn: it is the name a
 // screen reader says (an & marks the access key), and it tells screen readers it is a
 // push button. With ShowFocusCue, a dotted rectangle inside its face shows while it has
-// the focus (unless the window hides focus cues).
+// the focus (unless the window hides focus cues). In high contrast it is drawn as a text
+// button in the system's colours: its name (or a shorter caption) on the button face.
 //
 // Use: allocate, LoadBitmaps(normal, hover, disabled, dpi), then CreateOrMove with a
 // rectangle of the bitmaps' size and the parent, and SetWindowText with its name; delete
 // it with the parent. On a change of display scale, LoadBitmaps again for the new DPI and
 // move the button to its new rectangle.
 #pragma once
+
+#include <string>
 
 #include "framework/Afx.h"
 
@@ -33,12 +36,21 @@ public:
     // Draws the focus cue from now on (off by default).
     void ShowFocusCue(bool show) { m_bFocusCue = show; }
 
+    // Draws the high-contrast look (on) or the pictures (off), from the next paint on.
+    // The caption, when not empty, is drawn instead of the name (for a button too small
+    // for it).
+    void SetHighContrast(bool on, const std::wstring& caption = {}) {
+        m_bHighContrast = on;
+        m_strContrastCaption = caption;
+    }
+
     int BitmapWidth() const { return m_nWidth; }
     int BitmapHeight() const { return m_nHeight; }
 
 protected:
     void PreSubclassWindow() override;
     void DrawItem(LPDRAWITEMSTRUCT item) override;
+    void DrawTextButton(CDC& target);
 
     void OnMouseMove(UINT flags, POINT point);
     void OnLButtonDown(UINT flags, POINT point);
@@ -55,4 +67,6 @@ protected:
     int m_nWidth = 0;
     int m_nHeight = 0;
     bool m_bFocusCue = false;
+    bool m_bHighContrast = false;
+    std::wstring m_strContrastCaption;
 };

@@ -136,7 +136,7 @@ CPromptDlg::~CPromptDlg() {
     m_pOkButton.reset();
 }
 
-int CPromptDlg::Show(HWND over, const std::wstring& text, int style) {
+int CPromptDlg::Show(HWND over, const std::wstring& text, int style, bool highContrast) {
     const CSkinScale scale(GetWindowDpi(over));
     CPromptDlg prompt(CWnd::FromHandlePermanent(over));
     const POINT at = PromptPlace(over, scale);
@@ -144,6 +144,7 @@ int CPromptDlg::Show(HWND over, const std::wstring& text, int style) {
     prompt.SetDpi(scale.Dpi());
     prompt.SetText(text);
     prompt.SetStyle(style);
+    prompt.SetHighContrast(highContrast);
     // A prompt that could not open answered nothing: that counts as Cancel, never as OK.
     return prompt.DoModal() == IDOK ? IDOK : IDCANCEL;
 }
@@ -157,6 +158,17 @@ BOOL CPromptDlg::OnInitDialog() {
     LayOut();
     SetDlgItemText(IDC_PROMPT_TEXT, m_strText);
     DescribeForScreenReaders();
+    if (m_bHighContrast) {
+        // A frame, the system's colours and text buttons instead of the pictures.
+        m_Background.ShowWindow(SW_HIDE);
+        ModifyStyle(0, WS_BORDER, SWP_FRAMECHANGED);
+        for (CButtonEx* button : {m_pOkButton.get(), m_pCancelButton.get()}) {
+            if (button) {
+                button->SetHighContrast(true);
+                button->SetFont(m_TextFont, TRUE);
+            }
+        }
+    }
     // The default answer has the focus, so Enter and a screen reader start there.
     m_pOkButton->SetFocus();
     return FALSE; // the focus is set
@@ -257,6 +269,11 @@ LRESULT CPromptDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
 }
 
 HBRUSH CPromptDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
+    if (m_bHighContrast && (nCtlColor == CTLCOLOR_DLG || nCtlColor == CTLCOLOR_STATIC)) {
+        pDC->SetTextColor(::GetSysColor(COLOR_WINDOWTEXT));
+        pDC->SetBkColor(::GetSysColor(COLOR_WINDOW));
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
     HBRUSH brush = CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
     if (nCtlColor == CTLCOLOR_STATIC && pWnd->GetDlgCtrlID() == IDC_PROMPT_TEXT) {
         pDC->SetTextColor(kSkinText);

@@ -44,11 +44,13 @@ public:
     void SetDpi(UINT dpi) { m_Scale = CSkinScale(dpi); }
     void SetText(const std::wstring& text) { m_strText = text; }
     void SetStyle(int style) { m_nStyle = style; }
+    // Drawn in the system's colours, with text buttons, instead of the skin's pictures.
+    void SetHighContrast(bool on) { m_bHighContrast = on; }
 
     // Shows a prompt owned by the window, at its scale, with its top-left corner at the
     // window's left + 60 and top + 125 skin pixels (kept wholly on the window's monitor),
     // runs it modally, and returns IDOK or IDCANCEL (also when it could not open).
-    static int Show(HWND over, const std::wstring& text, int style);
+    static int Show(HWND over, const std::wstring& text, int style, bool highContrast = false);
 
     BOOL PreTranslateMessage(MSG* pMsg) override;
 
@@ -74,6 +76,7 @@ protected:
     int m_nTop = 0;
     std::wstring m_strText;
     int m_nStyle = PROMPT_OK;
+    bool m_bHighContrast = false;
     CBrush m_brText;
     CSkinScale m_Scale;
     UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for

@@ -83,6 +83,8 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_CLOSE()
     ON_WM_DESTROY()
     ON_WM_DPICHANGED()
+    ON_MESSAGE(WM_SYSCOLORCHANGE, &CUpdateDlg::OnSystemChange)
+    ON_MESSAGE(WM_SETTINGCHANGE, &CUpdateDlg::OnSystemChange)
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
     ON_MESSAGE(WM_KX_WORKER_ENDED, &CUpdateDlg::OnWorkerEnded)
@@ -153,9 +155,62 @@ BOOL CUpdateDlg::OnInitDialog() {
 
     ApplyFonts();
     ApplyBackground();
+    FollowContrast();
     if (m_bTellAtStart)
         PrepareStartNotice();
     return TRUE;
+}
+
+LRESULT CUpdateDlg::OnSystemChange(WPARAM, LPARAM) {
+    FollowContrast();
+    return Default();
+}
+
+void CUpdateDlg::FollowContrast() {
+    const bool on = m_HighContrastQuery && m_HighContrastQuery();
+    if (on != m_bHighContrast)
+        ApplyContrast(on);
+}
+
+void CUpdateDlg::ApplyContrast(bool on) {
+    m_bHighContrast = on;
+    // The pictures give way to what the window paints itself, and come back as they were.
+    m_Background.ShowWindow(on ? SW_HIDE : SW_SHOW);
+    m_VersionPanel.ShowWindow(on ? SW_HIDE : SW_SHOW);
+    m_DevicePanel.ShowWindow(on || !m_bPanelsShown ? SW_HIDE : SW_SHOW);
+    m_pBtnUpdate->SetHighContrast(on);
+    m_pBtnMinimize->SetHighContrast(on, L"_");
+    m_pBtnClose->SetHighContrast(on, L"X");
+    m_Progress.SetHighContrast(on);
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+BOOL CUpdateDlg::OnEraseBkgnd(CDC* pDC) {
+    // The skin's background picture covers the window; in high contrast nothing does.
+    if (m_bHighContrast) {
+        RECT rc{};
+        GetClientRect(&rc);
+        pDC->FillRect(rc, ::GetSysColorBrush(COLOR_WINDOW));
+    }
+    return TRUE;
+}
+
+void CUpdateDlg::PaintHighContrast() {
+    CPaintDC dc(m_hWnd);
+    CSelectObject font(dc, m_VersionFont);
+    ::SetBkMode(dc, TRANSPARENT);
+    dc.SetTextColor(::GetSysColor(COLOR_WINDOWTEXT));
+    auto draw = [&](const std::wstring& text, RECT rc, UINT format) {
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, format | DT_NOPREFIX);
+    };
+    // The title, the device state and what the version text is, where the skin shows them.
+    draw(GetWindowText(), m_Scale.Rect(8, 4, 360, 18), DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    if (m_bPanelsShown)
+        draw(m_DevicePanel.Accessible().Name(), m_Scale.Rect(28, 88, PanelWidth(), kPanelHeight),
+             DT_LEFT | DT_WORDBREAK);
+    // Between the device state and the version text (which starts at 267).
+    draw(LoadLocalizedString(TXT_VERSION_NAME), m_Scale.Rect(204, 88, 62, kPanelHeight),
+         DT_RIGHT | DT_WORDBREAK);
 }
 
 void CUpdateDlg::SetupSkin() {
@@ -218,6 +273,9 @@ void CUpdateDlg::ApplyFonts() {
     wcscpy_s(lf.lfFaceName, UseChineseFont() ? L"\u5FAE\u8F6F\u96C5\u9ED1" : L"Arial");
     m_GuideFont.CreateFontIndirect(lf);
     m_GuideLabel.SetFont(m_GuideFont, TRUE);
+    // The buttons' names show in this font in high contrast.
+    for (CButtonEx* button : {m_pBtnUpdate.get(), m_pBtnMinimize.get(), m_pBtnClose.get()})
+        button->SetFont(m_GuideFont, FALSE);
     // The version text keeps the template's font, at the window's scale.
     m_VersionFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), m_nTemplateDpi,
                                    m_Scale.Dpi());
@@ -272,7 +330,10 @@ void CUpdateDlg::ShowPanels() {
         static_cast<UINT>(LocalizedId(m_bConnected ? PIC_DEVICE_CONNECTED : PIC_DEVICE_ABSENT)),
         m_Scale.Dpi()));
     m_DevicePanel.MoveWindow(m_Scale.Rect(28, 88, width, kPanelHeight));
-    m_DevicePanel.ShowWindow(SW_SHOW);
+    m_bPanelsShown = true;
+    m_DevicePanel.ShowWindow(m_bHighContrast ? SW_HIDE : SW_SHOW);
+    if (m_bHighContrast) // the state in words changes with the look
+        Invalidate(TRUE);
     // The look in words, for screen readers.
     m_DevicePanel.Accessible().SetName(
         LoadLocalizedString(m_bConnected ? TXT_RECEIVER_CONNECTED : TXT_RECEIVER_ABSENT));
@@ -297,7 +358,7 @@ LRESULT CUpdateDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
     LayOutSkin();
     ApplyFonts();
     ShowBackground();
-    if (m_DevicePanel.GetStyle() & WS_VISIBLE) // the panels have shown a look already
+    if (m_bPanelsShown) // the panels have shown a look already
         ShowPanels();
     // Nothing of the old scale may stay on screen (the move copied the old pixels).
     ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -382,6 +443,11 @@ HBRUSH CUpdateDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
     const int id = nCtlColor == CTLCOLOR_STATIC ? pWnd->GetDlgCtrlID() : 0;
     if (id != IDC_VERSION && id != IDC_GUIDE)
         return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
+    if (m_bHighContrast) {
+        pDC->SetTextColor(::GetSysColor(COLOR_WINDOWTEXT));
+        pDC->SetBkColor(::GetSysColor(COLOR_WINDOW));
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
     // One brush per colour for the window's life: repaints create none.
     const bool body = id == IDC_GUIDE || m_bConnected;
     CBrush& brush = body ? m_brBody : m_brPanel;
@@ -428,6 +494,10 @@ void CUpdateDlg::OnLButtonDown(UINT, POINT) {
 }
 
 void CUpdateDlg::OnPaint() {
+    if (!IsIconic() && m_bHighContrast) {
+        PaintHighContrast();
+        return;
+    }
     if (!IsIconic()) {
         Default();
         return;
@@ -527,12 +597,12 @@ void CUpdateDlg::OnDestroy() {
 
 int CUpdateDlg::ShowPrompt(std::wstring text, int style) {
     if (OnWindowThread())
-        return CPromptDlg::Show(m_hWnd, text, style);
+        return CPromptDlg::Show(m_hWnd, text, style, m_bHighContrast);
     // A worker's prompt: known to the worker, which closes it when it must stop. Its one
     // question, the confirmation, is also closed when the receiver goes; its messages are
     // left for the user to read.
     CLinkWorker::ModalScope scope(m_Worker, m_hWnd, style == PROMPT_OKCANCEL);
-    return CPromptDlg::Show(m_hWnd, text, style);
+    return CPromptDlg::Show(m_hWnd, text, style, m_bHighContrast);
 }
 
 bool CUpdateDlg::ChooseImage(std::wstring* path) {

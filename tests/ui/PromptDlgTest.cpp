@@ -49,11 +49,12 @@ protected:
 
     // Shows a prompt over the main window from a worker thread (as the update does)
     // and lets `act` handle it once it is on screen. Returns the prompt's result.
-    int Run(const std::wstring& text, int style, const std::function<void(HWND)>& act) {
+    int Run(const std::wstring& text, int style, const std::function<void(HWND)>& act,
+            bool highContrast = false) {
         std::atomic<int> result{-100};
         std::atomic<bool> done{false};
         std::thread worker([&] {
-            result = CPromptDlg::Show(main.m_hWnd, text, style);
+            result = CPromptDlg::Show(main.m_hWnd, text, style, highContrast);
             done = true;
         });
         HWND prompt = nullptr;
@@ -279,6 +280,34 @@ TEST_F(PromptDlgTest, AScreenReaderReadsThePromptAndTheKeyboardAnswersIt) {
     EXPECT_TRUE(cancelPlain) << "no focus cue before the keyboard is used";
     EXPECT_TRUE(cancelCued);
     EXPECT_TRUE(okPlain);
+}
+
+// In high contrast the prompt is the system's window colours with a frame, its text in the
+// window text's colour and its buttons text buttons; they still answer.
+TEST_F(PromptDlgTest, HighContrastDrawsInTheSystemsColours) {
+    kxtest::Pixels px;
+    const COLORREF window = GetSysColor(COLOR_WINDOW), face = GetSysColor(COLOR_BTNFACE);
+    const int result = Run(
+        L"Update firmware version: V1.36", PROMPT_OKCANCEL,
+        [&](HWND prompt) {
+            kxtest::WaitFor([&] {
+                px = kxtest::CaptureWindow(prompt);
+                return px.At(150, 60) == window && px.At(65, 95) == face;
+            });
+            kxtest::SaveScreenshot(px, L"prompt_high_contrast");
+            kxtest::ClickControl(prompt, IDC_BTN_CANCEL);
+        },
+        true);
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(px.At(150, 60), window);
+    EXPECT_EQ(px.At(0, 0), GetSysColor(COLOR_WINDOWFRAME)); // the frame
+    EXPECT_EQ(px.At(65, 95), face);                         // inside OK
+    EXPECT_EQ(px.At(175, 95), face);                        // inside Cancel
+    int text = 0;
+    for (int y = 24; y < 60; ++y)
+        for (int x = 15; x < 285; ++x)
+            text += px.At(x, y) == GetSysColor(COLOR_WINDOWTEXT);
+    EXPECT_GT(text, 20);
 }
 
 TEST_F(PromptDlgTest, RepeatedPromptsLeaveNoGdiObjectsOfTheirOwn) {
