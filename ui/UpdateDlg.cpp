@@ -205,8 +205,10 @@ void CUpdateDlg::PaintHighContrast() {
     };
     // The title, the device state and what the version text is, where the skin shows them.
     draw(GetWindowText(), m_Scale.Rect(8, 4, 360, 18), DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    // The state may take more lines than the panel: down to the update button, if need be
+    // (ShowPanels redraws the same rectangle).
     if (m_bPanelsShown)
-        draw(m_DevicePanel.Accessible().Name(), m_Scale.Rect(28, 88, PanelWidth(), kPanelHeight),
+        draw(m_DevicePanel.Accessible().Name(), m_Scale.Rect(28, 88, PanelWidth(), 50),
              DT_LEFT | DT_WORDBREAK);
     // Between the device state and the version text (which starts at 267).
     draw(LoadLocalizedString(TXT_VERSION_NAME), m_Scale.Rect(204, 88, 62, kPanelHeight),
@@ -332,8 +334,11 @@ void CUpdateDlg::ShowPanels() {
     m_DevicePanel.MoveWindow(m_Scale.Rect(28, 88, width, kPanelHeight));
     m_bPanelsShown = true;
     m_DevicePanel.ShowWindow(m_bHighContrast ? SW_HIDE : SW_SHOW);
-    if (m_bHighContrast) // the state in words changes with the look
-        Invalidate(TRUE);
+    if (m_bHighContrast) { // the state in words changes with the look
+        // Only the words' place, and the controls it touches, which the erase paints over.
+        const RECT state = m_Scale.Rect(28, 88, width, 50);
+        ::RedrawWindow(m_hWnd, &state, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
     // The look in words, for screen readers.
     m_DevicePanel.Accessible().SetName(
         LoadLocalizedString(m_bConnected ? TXT_RECEIVER_CONNECTED : TXT_RECEIVER_ABSENT));

@@ -68,6 +68,20 @@ TEST(MainWindowHighContrast, FollowsTheSettingBothWaysWithoutARestart) {
     EXPECT_GT(PixelsOf(px, {267, 93, 372, 106}, text), 10); // the version text
     EXPECT_GT(PixelsOf(px, {161, 140, 261, 168}, GetSysColor(COLOR_BTNTEXT)), 20); // its name
 
+    // The not-connected state in words: a longer text, on more than one line.
+    h.sim.Unplug();
+    EXPECT_TRUE(kxtest::WaitFor([&] {
+        px = kxtest::CaptureWindow(window);
+        return PixelsOf(px, {28, 102, 200, 138}, text) > 10 && // more than one line
+               px.At(165, 144) == GetSysColor(COLOR_BTNFACE);
+    }));
+    // The buttons are still drawn after the window changed its state's words.
+    EXPECT_EQ(px.At(165, 144), GetSysColor(COLOR_BTNFACE));
+    EXPECT_GT(PixelsOf(px, {161, 140, 261, 168}, GetSysColor(COLOR_GRAYTEXT)), 20); // greyed
+    EXPECT_GT(PixelsOf(px, {398, 4, 418, 24}, GetSysColor(COLOR_BTNTEXT)), 5);      // the close "X"
+    kxtest::SaveScreenshot(px, L"main_high_contrast_not_connected");
+    h.sim.Plug(1);
+
     highContrast = false;
     h.Dialog()->SetProgress(0);
     SendMessageW(window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);

@@ -292,7 +292,7 @@ TEST_F(PromptDlgTest, HighContrastDrawsInTheSystemsColours) {
         [&](HWND prompt) {
             kxtest::WaitFor([&] {
                 px = kxtest::CaptureWindow(prompt);
-                return px.At(150, 60) == window && px.At(65, 95) == face;
+                return px.At(150, 60) == window && px.At(65, 95) == face && px.At(175, 95) == face;
             });
             kxtest::SaveScreenshot(px, L"prompt_high_contrast");
             kxtest::ClickControl(prompt, IDC_BTN_CANCEL);
