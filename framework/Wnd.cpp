@@ -1,5 +1,6 @@
 #include "framework/Wnd.h"
 
+#include "framework/Accessible.h"
 #include "framework/Gdi.h"
 
 namespace {
@@ -157,8 +158,19 @@ LRESULT CALLBACK CWnd::RoutingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
     return result;
 }
 
+CAccessible& CWnd::Accessible() {
+    if (!m_pAccessible)
+        m_pAccessible = std::make_unique<CAccessible>(m_hWnd);
+    return *m_pAccessible;
+}
+
 LRESULT CWnd::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
+    if (msg == WM_GETOBJECT && m_pAccessible) {
+        result = m_pAccessible->Answer(wParam, lParam);
+        if (result)
+            return result;
+    }
     if (OnWndMsg(msg, wParam, lParam, &result))
         return result;
     return DefWindowProc(msg, wParam, lParam);

@@ -8,8 +8,10 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
+#include "framework/Accessible.h"
 #include "framework/MessageMap.h"
 
 class CWnd {
@@ -112,6 +114,11 @@ public:
     // Owner-drawn controls receive their parent's WM_DRAWITEM here.
     virtual void DrawItem(LPDRAWITEMSTRUCT) {}
 
+    // What the window tells a screen reader beyond the platform's standard answer
+    // (framework/Accessible.h), made on first use; from then on the window answers
+    // WM_GETOBJECT through it. Made on the window's thread.
+    CAccessible& Accessible();
+
 protected:
     // Called before a window is routed through this object, while the handle is
     // already known (m_hWnd set).
@@ -147,4 +154,5 @@ private:
 
     CurrentMessage m_current{};
     bool m_bOwnsWindow = false;
+    std::unique_ptr<CAccessible> m_pAccessible; // after m_hWnd, which it refers to
 };

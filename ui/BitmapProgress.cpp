@@ -1,5 +1,9 @@
 #include "ui/BitmapProgress.h"
 
+#include <oleacc.h>
+
+#include "framework/Accessible.h"
+
 #include "res/resource.h"
 #include "ui/QMemDC.h"
 #include "ui/SkinPictures.h"
@@ -36,6 +40,10 @@ void CBitmapProgress::OnPaint() {
     tiles.CreateCompatibleDC(&dc);
 
     const int pos = GetPos();
+    if (m_bHighContrast) {
+        PaintHighContrast(dc, rc, pos);
+        return;
+    }
     if (pos == 0) {
         dc.FillSolidRect(rc, kStripColor);
         return;
@@ -61,6 +69,25 @@ void CBitmapProgress::OnPaint() {
     surface.Draw();
 }
 
+void CBitmapProgress::SetHighContrast(bool on) {
+    m_bHighContrast = on;
+    m_bFilled = true; // the skin's strip is drawn whole when it comes back
+    if (m_hWnd)
+        Invalidate(TRUE);
+}
+
+void CBitmapProgress::PaintHighContrast(CDC& dc, const RECT& rc, int pos) {
+    int lower = 0, upper = 0;
+    GetRange(lower, upper);
+    dc.FillRect(rc, ::GetSysColorBrush(COLOR_WINDOW));
+    RECT filled = rc;
+    ::InflateRect(&filled, -1, -1);
+    const int width = filled.right - filled.left;
+    filled.right = filled.left + (upper != lower ? width * (pos - lower) / (upper - lower) : 0);
+    dc.FillRect(filled, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+    ::FrameRect(dc, &rc, ::GetSysColorBrush(COLOR_WINDOWTEXT));
+}
+
 int CBitmapProgress::TilesAt(int pos) const {
     int lower = 0, upper = 0;
     GetRange(lower, upper);
@@ -77,12 +104,27 @@ LRESULT CBitmapProgress::OnSetPos(WPARAM wParam, LPARAM) {
     const int to =
         std::clamp(static_cast<int>(wParam), std::min(lower, upper), std::max(lower, upper));
     const bool repaintDue = ::GetUpdateRect(m_hWnd, nullptr, FALSE) != FALSE;
-    m_bPositionOnly = !repaintDue && TilesAt(to) == TilesAt(from) && (to == 0) == (from == 0);
+    m_bPositionOnly =
+        !m_bHighContrast && !repaintDue && TilesAt(to) == TilesAt(from) && (to == 0) == (from == 0);
     const LRESULT previous = Default();
     if (m_bPositionOnly)
         ::ValidateRect(m_hWnd, nullptr); // for a control that repaints later rather than at once
     m_bPositionOnly = false;
+    SayPosition(to, lower, upper);
     return previous;
+}
+
+void CBitmapProgress::PreSubclassWindow() {
+    CProgressCtrl::PreSubclassWindow();
+    Accessible().SetRole(ROLE_SYSTEM_PROGRESSBAR);
+    int lower = 0, upper = 0;
+    GetRange(lower, upper);
+    SayPosition(GetPos(), lower, upper);
+}
+
+void CBitmapProgress::SayPosition(int pos, int lower, int upper) {
+    const int percent = upper != lower ? (pos - lower) * 100 / (upper - lower) : 0;
+    Accessible().SetValue(std::to_wstring(percent) + L"%");
 }
 
 void CBitmapProgress::OnClick(UINT, POINT) {

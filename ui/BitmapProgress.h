@@ -5,7 +5,10 @@
 // drawn. A new position is painted only when it changes the tiles (or leaves or reaches
 // 0). The strip is cleared only at position 0 and on the first paint after the owner
 // window has come back to the foreground. The tile is the skin's picture for the bar's
-// display scale (SetDpi), so 28 whole tiles always fit the bar at that scale.
+// display scale (SetDpi), so 28 whole tiles always fit the bar at that scale. Screen
+// readers find it as a progress bar whose value is the position in percent of the range
+// ("50%"); its owner gives it its name. In high contrast it is a frame in the window
+// text's colour filled from the left in the highlight colour, at every position.
 #pragma once
 
 #include "framework/Afx.h"
@@ -35,8 +38,15 @@ public:
     // Draws the tiles for this DPI from the next paint on (96 DPI until called).
     void SetDpi(UINT dpi);
 
+    // Draws the high-contrast look (on) or the tiles (off), from now on.
+    void SetHighContrast(bool on);
+
 protected:
+    void PreSubclassWindow() override;
     void OnPaint();
+    void PaintHighContrast(CDC& dc, const RECT& rc, int pos);
+    // The position in percent, as screen readers read the bar's value.
+    void SayPosition(int pos, int lower, int upper);
     void OnNcPaint() {} // never a frame or edge
     LRESULT OnSetPos(WPARAM pos, LPARAM);
     // The tiles the bar shows at a position.
@@ -49,4 +59,5 @@ protected:
     bool m_bFilled = true;        // false after a paint while the owner was in the background
     bool m_bPositionOnly = false; // a new position that draws nothing new is being set
     IForegroundWindow* m_pOwner = nullptr;
+    bool m_bHighContrast = false;
 };

@@ -1,5 +1,8 @@
 #include "ui/ButtonEx.h"
 
+#include <oleacc.h>
+
+#include "framework/Accessible.h"
 #include "ui/SkinPictures.h"
 
 BEGIN_MESSAGE_MAP(CButtonEx, CButton)
@@ -24,8 +27,13 @@ void CButtonEx::LoadBitmaps(UINT normalId, UINT hoverId, UINT disabledId, UINT d
 }
 
 BOOL CButtonEx::CreateOrMove(const RECT& rc, CWnd* pParent, UINT id) {
-    if (!m_hWnd)
-        return Create(L"", kButtonStyle, rc, pParent, id);
+    if (!m_hWnd) {
+        if (!Create(L"", kButtonStyle, rc, pParent, id))
+            return FALSE;
+        // Owner drawing hides what it is from the platform's standard object under Wine.
+        Accessible().SetRole(ROLE_SYSTEM_PUSHBUTTON);
+        return TRUE;
+    }
     MoveWindow(rc);
     return TRUE;
 }
@@ -42,18 +50,42 @@ void CButtonEx::DrawItem(LPDRAWITEMSTRUCT item) {
     CDC mem;
     mem.CreateCompatibleDC(&target);
 
-    // No pressed or focus look: the face is the state's bitmap and nothing else.
+    // No pressed look: the face is the state's bitmap, with the focus cue where it is on.
     const CBitmap* face = &m_bmpNormal;
     if (GetStyle() & WS_DISABLED)
         face = &m_bmpDisabled;
     else if (m_bHover && GetCapture() == m_hWnd)
         face = &m_bmpHover;
 
-    if (!face->IsNull()) {
+    if (m_bHighContrast) {
+        DrawTextButton(target);
+    } else if (!face->IsNull()) {
         CSelectObject select(mem, *face);
         target.BitBlt(m_rcClient.left, m_rcClient.top, m_nWidth, m_nHeight, &mem, 0, 0, SRCCOPY);
     }
+    if (m_bFocusCue && (item->itemState & ODS_FOCUS) && !(item->itemState & ODS_NOFOCUSRECT)) {
+        RECT cue = m_rcClient;
+        ::InflateRect(&cue, -3, -3);
+        ::DrawFocusRect(target, &cue);
+    }
     target.Detach();
+}
+
+void CButtonEx::DrawTextButton(CDC& target) {
+    const bool enabled = !(GetStyle() & WS_DISABLED);
+    target.FillRect(m_rcClient, ::GetSysColorBrush(COLOR_BTNFACE));
+    ::FrameRect(target, &m_rcClient, ::GetSysColorBrush(COLOR_BTNTEXT));
+    const std::wstring caption =
+        m_strContrastCaption.empty() ? GetWindowText() : m_strContrastCaption;
+    RECT rc = m_rcClient;
+    const int oldMode = ::SetBkMode(target, TRANSPARENT);
+    const COLORREF oldColor =
+        target.SetTextColor(::GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    CSelectObject font(target, reinterpret_cast<HGDIOBJ>(SendMessage(WM_GETFONT)));
+    ::DrawTextW(target, caption.c_str(), static_cast<int>(caption.size()), &rc,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    target.SetTextColor(oldColor);
+    ::SetBkMode(target, oldMode);
 }
 
 void CButtonEx::OnMouseMove(UINT, POINT point) {

@@ -1,7 +1,10 @@
 #include "ui/PromptDlg.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 
+#include "framework/Accessible.h"
 #include "update/locale/Localization.h"
 #include "res/resource.h"
 #include "ui/SkinPictures.h"
@@ -93,6 +96,16 @@ RECT WorkAreaOf(const RECT& rc) {
     return rc;
 }
 
+// The text as a screen reader should read it: without the blank lines and spaces that
+// set it off on the panel.
+std::wstring Trimmed(const std::wstring& text) {
+    const wchar_t* blank = L" \t\r\n";
+    const size_t first = text.find_first_not_of(blank);
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blank) - first + 1);
+}
+
 // Gives a button its looks for the scale and puts it at its place, `down` pixels lower
 // in a prompt grown for its text; creates the button the first time.
 void PlaceButton(CWnd* parent, const CSkinScale& scale, std::unique_ptr<CButtonEx>& button,
@@ -123,7 +136,7 @@ CPromptDlg::~CPromptDlg() {
     m_pOkButton.reset();
 }
 
-int CPromptDlg::Show(HWND over, const std::wstring& text, int style) {
+int CPromptDlg::Show(HWND over, const std::wstring& text, int style, bool highContrast) {
     const CSkinScale scale(GetWindowDpi(over));
     CPromptDlg prompt(CWnd::FromHandlePermanent(over));
     const POINT at = PromptPlace(over, scale);
@@ -131,6 +144,7 @@ int CPromptDlg::Show(HWND over, const std::wstring& text, int style) {
     prompt.SetDpi(scale.Dpi());
     prompt.SetText(text);
     prompt.SetStyle(style);
+    prompt.SetHighContrast(highContrast);
     // A prompt that could not open answered nothing: that counts as Cancel, never as OK.
     return prompt.DoModal() == IDOK ? IDOK : IDCANCEL;
 }
@@ -143,7 +157,64 @@ BOOL CPromptDlg::OnInitDialog() {
     m_Text.SubclassDlgItem(IDC_PROMPT_TEXT, this);
     LayOut();
     SetDlgItemText(IDC_PROMPT_TEXT, m_strText);
-    return TRUE;
+    DescribeForScreenReaders();
+    if (m_bHighContrast) {
+        // A frame, the system's colours and text buttons instead of the pictures.
+        m_Background.ShowWindow(SW_HIDE);
+        ModifyStyle(0, WS_BORDER, SWP_FRAMECHANGED);
+        for (CButtonEx* button : {m_pOkButton.get(), m_pCancelButton.get()}) {
+            if (button) {
+                button->SetHighContrast(true);
+                button->SetFont(m_TextFont, TRUE);
+            }
+        }
+    }
+    // The default answer has the focus, so Enter and a screen reader start there.
+    m_pOkButton->SetFocus();
+    return FALSE; // the focus is set
+}
+
+void CPromptDlg::DescribeForScreenReaders() {
+    const std::wstring caption = LoadLocalizedString(TXT_PROMPT_CAPTION);
+    const std::wstring text = Trimmed(m_strText);
+    SetWindowText(caption); // never drawn: the prompt has no caption bar
+    Accessible().SetRole(ROLE_SYSTEM_DIALOG);
+    Accessible().SetName(caption);
+    Accessible().SetDescription(text);
+    m_pOkButton->SetWindowText(LoadLocalizedString(TXT_OK_BUTTON_NAME));
+    m_pOkButton->Accessible().SetDescription(text);
+    if (m_pCancelButton)
+        m_pCancelButton->SetWindowText(LoadLocalizedString(TXT_CANCEL_BUTTON_NAME));
+}
+
+void CPromptDlg::ShowFocusCues() {
+    for (CButtonEx* button : {m_pOkButton.get(), m_pCancelButton.get()}) {
+        if (button) {
+            button->ShowFocusCue(true);
+            button->Invalidate(FALSE);
+        }
+    }
+}
+
+BOOL CPromptDlg::PreTranslateMessage(MSG* pMsg) {
+    const bool ours = m_hWnd && (pMsg->hwnd == m_hWnd || ::IsChild(m_hWnd, pMsg->hwnd));
+    // The prompt shows where the focus is once the keyboard is used in it (whatever the
+    // system's setting for keyboard cues, which Wine has on): a prompt answered with the
+    // mouse looks as it always has.
+    if (ours && (pMsg->message == WM_KEYDOWN || pMsg->message == WM_SYSKEYDOWN))
+        ShowFocusCues();
+    if (ours && pMsg->message == WM_KEYDOWN) {
+        if (pMsg->wParam == VK_RETURN) {
+            const bool onCancel = m_pCancelButton && GetFocus() == m_pCancelButton->m_hWnd;
+            EndDialog(onCancel ? 2 : 1);
+            return TRUE;
+        }
+        if (pMsg->wParam == VK_ESCAPE) {
+            EndDialog(m_nStyle == PROMPT_OKCANCEL ? 2 : 1);
+            return TRUE;
+        }
+    }
+    return CDialog::PreTranslateMessage(pMsg);
 }
 
 void CPromptDlg::LayOut() {
@@ -198,6 +269,11 @@ LRESULT CPromptDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
 }
 
 HBRUSH CPromptDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
+    if (m_bHighContrast && (nCtlColor == CTLCOLOR_DLG || nCtlColor == CTLCOLOR_STATIC)) {
+        pDC->SetTextColor(::GetSysColor(COLOR_WINDOWTEXT));
+        pDC->SetBkColor(::GetSysColor(COLOR_WINDOW));
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
     HBRUSH brush = CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
     if (nCtlColor == CTLCOLOR_STATIC && pWnd->GetDlgCtrlID() == IDC_PROMPT_TEXT) {
         pDC->SetTextColor(kSkinText);

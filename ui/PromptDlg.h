@@ -6,9 +6,17 @@
 // at the display scale of the window it is shown over (and again at the new scale when
 // it is moved to a monitor of another one).
 //
+// For the keyboard and screen readers: the OK button has the focus when the prompt opens,
+// Tab moves it between the buttons, and the focused one shows a dotted focus cue once a
+// key has been pressed in the prompt. Enter or Space answers with the focused button; Escape
+// answers Cancel, or OK where OK is the only answer. A screen reader finds the prompt as a dialog
+// named by the prompt caption with its text as the description, and each button by its
+// name, the OK button with the text as its description as well, so it reads the outcome
+// as the prompt opens.
+//
 // Use: construct, SetPosition, SetDpi, SetText, SetStyle, DoModal. The result is 1 for
-// OK or Enter, 2 for Cancel, Escape or the system close command. Show does all of that,
-// placed over a window.
+// OK, 2 for Cancel or the system close command. Show does all of that, placed over a
+// window.
 #pragma once
 
 #include <memory>
@@ -36,14 +44,22 @@ public:
     void SetDpi(UINT dpi) { m_Scale = CSkinScale(dpi); }
     void SetText(const std::wstring& text) { m_strText = text; }
     void SetStyle(int style) { m_nStyle = style; }
+    // Drawn in the system's colours, with text buttons, instead of the skin's pictures.
+    void SetHighContrast(bool on) { m_bHighContrast = on; }
 
     // Shows a prompt owned by the window, at its scale, with its top-left corner at the
     // window's left + 60 and top + 125 skin pixels (kept wholly on the window's monitor),
     // runs it modally, and returns IDOK or IDCANCEL (also when it could not open).
-    static int Show(HWND over, const std::wstring& text, int style);
+    static int Show(HWND over, const std::wstring& text, int style, bool highContrast = false);
+
+    BOOL PreTranslateMessage(MSG* pMsg) override;
 
 protected:
     BOOL OnInitDialog() override;
+    // Names, roles and the text as a description, for screen readers.
+    void DescribeForScreenReaders();
+    // The buttons show the focus cue from now on.
+    void ShowFocusCues();
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
     void OnLButtonDown(UINT flags, POINT point);
     LRESULT OnDpiChanged(UINT dpi, const RECT* suggested);
@@ -60,6 +76,7 @@ protected:
     int m_nTop = 0;
     std::wstring m_strText;
     int m_nStyle = PROMPT_OK;
+    bool m_bHighContrast = false;
     CBrush m_brText;
     CSkinScale m_Scale;
     UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for

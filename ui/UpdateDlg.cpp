@@ -1,8 +1,10 @@
 #include "ui/UpdateDlg.h"
 
 #include <dbt.h>
+#include <oleacc.h>
 
 #include "KestrixVersion.h"
+#include "framework/Accessible.h"
 #include "update/locale/Localization.h"
 #include "link/Frames.h"
 #include "link/LinkWorkers.h"
@@ -12,6 +14,11 @@
 #include "ui/FirmwareChooser.h"
 
 namespace {
+
+wchar_t UpperCase(wchar_t c) {
+    return static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(
+        ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<UINT_PTR>(c)))));
+}
 
 // The skin's layout, in its 96-DPI pixels (m_Scale maps them to the window's DPI).
 constexpr int kWindowWidth = 420;
@@ -44,6 +51,14 @@ std::wstring NotifiedInterface(DWORD_PTR data) {
     return std::wstring(record->dbcc_name, wcsnlen(record->dbcc_name, chars));
 }
 
+// The access key an & marks in a name, upper-cased; 0 for none.
+wchar_t AccessKeyOf(const std::wstring& name) {
+    const size_t amp = name.find(L'&');
+    if (amp == std::wstring::npos || amp + 1 >= name.size())
+        return 0;
+    return UpperCase(name[amp + 1]);
+}
+
 // Gives a button its looks for the scale and puts it at its skin position, with the
 // size of its pictures; creates the button the first time.
 void PlaceSkinButton(CWnd* parent, const CSkinScale& scale, std::unique_ptr<CButtonEx>& button,
@@ -68,6 +83,8 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_CLOSE()
     ON_WM_DESTROY()
     ON_WM_DPICHANGED()
+    ON_MESSAGE(WM_SYSCOLORCHANGE, &CUpdateDlg::OnSystemChange)
+    ON_MESSAGE(WM_SETTINGCHANGE, &CUpdateDlg::OnSystemChange)
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
     ON_MESSAGE(WM_KX_WORKER_ENDED, &CUpdateDlg::OnWorkerEnded)
@@ -111,6 +128,7 @@ BOOL CUpdateDlg::OnInitDialog() {
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     SetupSkin();
+    NameControls();
     m_GuideLabel.SetWindowText(LoadLocalizedString(TXT_GUIDE));
 
     m_Progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
@@ -137,9 +155,64 @@ BOOL CUpdateDlg::OnInitDialog() {
 
     ApplyFonts();
     ApplyBackground();
+    FollowContrast();
     if (m_bTellAtStart)
         PrepareStartNotice();
     return TRUE;
+}
+
+LRESULT CUpdateDlg::OnSystemChange(WPARAM, LPARAM) {
+    FollowContrast();
+    return Default();
+}
+
+void CUpdateDlg::FollowContrast() {
+    const bool on = m_HighContrastQuery && m_HighContrastQuery();
+    if (on != m_bHighContrast)
+        ApplyContrast(on);
+}
+
+void CUpdateDlg::ApplyContrast(bool on) {
+    m_bHighContrast = on;
+    // The pictures give way to what the window paints itself, and come back as they were.
+    m_Background.ShowWindow(on ? SW_HIDE : SW_SHOW);
+    m_VersionPanel.ShowWindow(on ? SW_HIDE : SW_SHOW);
+    m_DevicePanel.ShowWindow(on || !m_bPanelsShown ? SW_HIDE : SW_SHOW);
+    m_pBtnUpdate->SetHighContrast(on);
+    m_pBtnMinimize->SetHighContrast(on, L"_");
+    m_pBtnClose->SetHighContrast(on, L"X");
+    m_Progress.SetHighContrast(on);
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+BOOL CUpdateDlg::OnEraseBkgnd(CDC* pDC) {
+    // The skin's background picture covers the window; in high contrast nothing does.
+    if (m_bHighContrast) {
+        RECT rc{};
+        GetClientRect(&rc);
+        pDC->FillRect(rc, ::GetSysColorBrush(COLOR_WINDOW));
+    }
+    return TRUE;
+}
+
+void CUpdateDlg::PaintHighContrast() {
+    CPaintDC dc(m_hWnd);
+    CSelectObject font(dc, m_VersionFont);
+    ::SetBkMode(dc, TRANSPARENT);
+    dc.SetTextColor(::GetSysColor(COLOR_WINDOWTEXT));
+    auto draw = [&](const std::wstring& text, RECT rc, UINT format) {
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, format | DT_NOPREFIX);
+    };
+    // The title, the device state and what the version text is, where the skin shows them.
+    draw(GetWindowText(), m_Scale.Rect(8, 4, 360, 18), DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    // The state may take more lines than the panel: down to the update button, if need be
+    // (ShowPanels redraws the same rectangle).
+    if (m_bPanelsShown)
+        draw(m_DevicePanel.Accessible().Name(), m_Scale.Rect(28, 88, PanelWidth(), 50),
+             DT_LEFT | DT_WORDBREAK);
+    // Between the device state and the version text (which starts at 267).
+    draw(LoadLocalizedString(TXT_VERSION_NAME), m_Scale.Rect(204, 88, 62, kPanelHeight),
+         DT_RIGHT | DT_WORDBREAK);
 }
 
 void CUpdateDlg::SetupSkin() {
@@ -150,6 +223,22 @@ void CUpdateDlg::SetupSkin() {
     for (CStatic* picture : {&m_Background, &m_DevicePanel, &m_VersionPanel})
         picture->ModifyStyle(0, WS_CLIPSIBLINGS);
     m_VersionLabel.SetWindowPos(HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void CUpdateDlg::NameControls() {
+    // The buttons' names are their window texts, which their pictures never draw.
+    m_pBtnUpdate->SetWindowText(LoadLocalizedString(TXT_UPDATE_BUTTON_NAME));
+    m_pBtnMinimize->SetWindowText(LoadLocalizedString(TXT_MINIMIZE_BUTTON_NAME));
+    m_pBtnClose->SetWindowText(LoadLocalizedString(TXT_CLOSE_BUTTON_NAME));
+    m_nUpdateKey = AccessKeyOf(LoadLocalizedString(TXT_UPDATE_BUTTON_NAME));
+    m_DevicePanel.Accessible().SetRole(ROLE_SYSTEM_STATICTEXT);
+    m_VersionLabel.Accessible().SetRole(ROLE_SYSTEM_STATICTEXT);
+    m_Progress.Accessible().SetName(LoadLocalizedString(TXT_PROGRESS_NAME));
+}
+
+void CUpdateDlg::NameVersion(const std::wstring& text) {
+    m_VersionLabel.Accessible().SetName(
+        text.empty() ? std::wstring() : LoadLocalizedString(TXT_VERSION_NAME) + L" " + text);
 }
 
 void CUpdateDlg::PlaceWindow(int left, int top) {
@@ -186,6 +275,9 @@ void CUpdateDlg::ApplyFonts() {
     wcscpy_s(lf.lfFaceName, UseChineseFont() ? L"\u5FAE\u8F6F\u96C5\u9ED1" : L"Arial");
     m_GuideFont.CreateFontIndirect(lf);
     m_GuideLabel.SetFont(m_GuideFont, TRUE);
+    // The buttons' names show in this font in high contrast.
+    for (CButtonEx* button : {m_pBtnUpdate.get(), m_pBtnMinimize.get(), m_pBtnClose.get()})
+        button->SetFont(m_GuideFont, FALSE);
     // The version text keeps the template's font, at the window's scale.
     m_VersionFont.CreateScaledCopy(reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)), m_nTemplateDpi,
                                    m_Scale.Dpi());
@@ -211,7 +303,9 @@ void CUpdateDlg::SetConnected(bool connected) {
     m_bConnected = connected;
     ShowPanels();
     // Reconnecting shows the last known version until the receiver reports again.
-    m_VersionLabel.SetWindowText(connected ? VersionText() : std::wstring());
+    const std::wstring version = connected ? VersionText() : std::wstring();
+    m_VersionLabel.SetWindowText(version);
+    NameVersion(version);
     m_VersionLabel.ShowWindow(SW_SHOW);
     m_VersionLabel.Invalidate(TRUE); // its colours follow m_bConnected
 }
@@ -238,7 +332,16 @@ void CUpdateDlg::ShowPanels() {
         static_cast<UINT>(LocalizedId(m_bConnected ? PIC_DEVICE_CONNECTED : PIC_DEVICE_ABSENT)),
         m_Scale.Dpi()));
     m_DevicePanel.MoveWindow(m_Scale.Rect(28, 88, width, kPanelHeight));
-    m_DevicePanel.ShowWindow(SW_SHOW);
+    m_bPanelsShown = true;
+    m_DevicePanel.ShowWindow(m_bHighContrast ? SW_HIDE : SW_SHOW);
+    if (m_bHighContrast) { // the state in words changes with the look
+        // Only the words' place, and the controls it touches, which the erase paints over.
+        const RECT state = m_Scale.Rect(28, 88, width, 50);
+        ::RedrawWindow(m_hWnd, &state, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
+    // The look in words, for screen readers.
+    m_DevicePanel.Accessible().SetName(
+        LoadLocalizedString(m_bConnected ? TXT_RECEIVER_CONNECTED : TXT_RECEIVER_ABSENT));
 
     m_VersionPanel.ModifyStyle(0, kPictureStyle);
     m_VersionPanel.SetBitmap(LoadSkinPicture(
@@ -260,7 +363,7 @@ LRESULT CUpdateDlg::OnDpiChanged(UINT dpi, const RECT* suggested) {
     LayOutSkin();
     ApplyFonts();
     ShowBackground();
-    if (m_DevicePanel.GetStyle() & WS_VISIBLE) // the panels have shown a look already
+    if (m_bPanelsShown) // the panels have shown a look already
         ShowPanels();
     // Nothing of the old scale may stay on screen (the move copied the old pixels).
     ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -345,6 +448,11 @@ HBRUSH CUpdateDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
     const int id = nCtlColor == CTLCOLOR_STATIC ? pWnd->GetDlgCtrlID() : 0;
     if (id != IDC_VERSION && id != IDC_GUIDE)
         return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
+    if (m_bHighContrast) {
+        pDC->SetTextColor(::GetSysColor(COLOR_WINDOWTEXT));
+        pDC->SetBkColor(::GetSysColor(COLOR_WINDOW));
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
     // One brush per colour for the window's life: repaints create none.
     const bool body = id == IDC_GUIDE || m_bConnected;
     CBrush& brush = body ? m_brBody : m_brPanel;
@@ -356,6 +464,15 @@ HBRUSH CUpdateDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor) {
 }
 
 BOOL CUpdateDlg::PreTranslateMessage(MSG* pMsg) {
+    // The update button's access key (Alt+U in English, or the key alone) presses it, but
+    // only while it is enabled; nothing else in the window has one.
+    const bool ours = pMsg->hwnd == m_hWnd || ::IsChild(m_hWnd, pMsg->hwnd);
+    if (ours && (pMsg->message == WM_SYSCHAR || pMsg->message == WM_CHAR) && m_nUpdateKey &&
+        UpperCase(static_cast<wchar_t>(pMsg->wParam)) == m_nUpdateKey) {
+        if (m_pBtnUpdate && m_pBtnUpdate->IsWindowEnabled() && !IsUpdateRunning())
+            OnUpdateButton();
+        return TRUE;
+    }
     if (pMsg->message == WM_KEYDOWN) {
         switch (pMsg->wParam) {
         case VK_TAB:
@@ -382,6 +499,10 @@ void CUpdateDlg::OnLButtonDown(UINT, POINT) {
 }
 
 void CUpdateDlg::OnPaint() {
+    if (!IsIconic() && m_bHighContrast) {
+        PaintHighContrast();
+        return;
+    }
     if (!IsIconic()) {
         Default();
         return;
@@ -481,12 +602,12 @@ void CUpdateDlg::OnDestroy() {
 
 int CUpdateDlg::ShowPrompt(std::wstring text, int style) {
     if (OnWindowThread())
-        return CPromptDlg::Show(m_hWnd, text, style);
+        return CPromptDlg::Show(m_hWnd, text, style, m_bHighContrast);
     // A worker's prompt: known to the worker, which closes it when it must stop. Its one
     // question, the confirmation, is also closed when the receiver goes; its messages are
     // left for the user to read.
     CLinkWorker::ModalScope scope(m_Worker, m_hWnd, style == PROMPT_OKCANCEL);
-    return CPromptDlg::Show(m_hWnd, text, style);
+    return CPromptDlg::Show(m_hWnd, text, style, m_bHighContrast);
 }
 
 bool CUpdateDlg::ChooseImage(std::wstring* path) {
@@ -508,6 +629,7 @@ void CUpdateDlg::SetVersionText(const std::wstring& text) {
         m_VersionText = text;
     }
     m_VersionLabel.SetWindowText(text);
+    NameVersion(text);
 }
 
 std::wstring CUpdateDlg::VersionText() const {

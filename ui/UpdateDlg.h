@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,6 +28,7 @@
 #include "link/UniqueKernelHandle.h"
 #include "ui/BitmapProgress.h"
 #include "ui/ButtonEx.h"
+#include "ui/HighContrast.h"
 #include "ui/LinkWorker.h"
 #include "ui/PromptDlg.h"
 #include "ui/SkinScale.h"
@@ -57,6 +59,19 @@ public:
 
     // The window's looks.
     void SetupSkin();
+    // What screen readers say of the buttons, panels and bar: their names in the user's
+    // language, and the version text with what it is.
+    void NameControls();
+    void NameVersion(const std::wstring& text);
+    // High contrast: the window follows the system's setting at start and whenever the
+    // system's colours or settings change, drawing in the system's colours (texts, the
+    // device state in words, text buttons, the bar) or, when it goes off, the skin again.
+    // The setting is read through `query` (the system's, unless replaced before the window
+    // starts).
+    void SetHighContrastQuery(std::function<bool()> query) {
+        m_HighContrastQuery = std::move(query);
+    }
+    bool HighContrast() const { return m_bHighContrast; }
     void ApplyBackground();
     void SetConnected(bool connected);
     void RefreshDeviceState();
@@ -104,7 +119,12 @@ protected:
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
     HCURSOR OnQueryDragIcon();
     void OnLButtonDown(UINT flags, POINT point);
-    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
+    BOOL OnEraseBkgnd(CDC* pDC);
+    LRESULT OnSystemChange(WPARAM, LPARAM);
+    void FollowContrast();
+    void ApplyContrast(bool on);
+    // The texts the skin's pictures hold, drawn in the system's colours.
+    void PaintHighContrast();
     void OnClose();
     void OnDestroy();
     LRESULT OnDpiChanged(UINT dpi, const RECT* suggested);
@@ -165,6 +185,10 @@ protected:
     RECT m_rcClose{};
     RECT m_rcUpdate{};
     bool m_bConnected = false;
+    wchar_t m_nUpdateKey = 0; // the update button's access key, upper-case
+    std::function<bool()> m_HighContrastQuery = SystemHighContrast;
+    std::atomic<bool> m_bHighContrast{false}; // read by prompts a worker shows
+    bool m_bPanelsShown = false;              // the device panel has shown a look
     HICON m_hIcon = nullptr;
     CSkinScale m_Scale;                // the display scale the window is laid out at
     UINT m_nTemplateDpi = kDefaultDpi; // the DPI the template's font was made for

@@ -72,6 +72,16 @@ const TextRow kTexts[] = {
     {34, L"本工具上次意外退出。已为技术支持保存了一份报告：%s",
      L"The tool stopped unexpectedly last time. A report for support was saved as %s.",
      L"前回、ツールが予期せず終了しました。サポート用のレポートを %s に保存しました。"},
+    {35, L"USB 升级(&U)", L"&Update", L"アップデート(&U)"},
+    {36, L"最小化", L"Minimize", L"最小化"},
+    {37, L"关闭", L"Close", L"閉じる"},
+    {38, L"接收器已连接", L"Receiver connected", L"レシーバーが接続されています"},
+    {39, L"接收器未连接，请插入接收器", L"Receiver not connected. Please insert the receiver.",
+     L"レシーバーが接続されていません。レシーバーを接続してください。"},
+    {40, L"固件版本", L"Firmware version", L"ファームウェアのバージョン"},
+    {41, L"升级进度", L"Update progress", L"更新の進行状況"},
+    {42, L"确定", L"OK", L"OK"},
+    {43, L"取消", L"Cancel", L"キャンセル"},
 };
 
 // The expected text of an index in one set: the row's text, or empty for an index with
@@ -84,7 +94,7 @@ std::wstring Expected(int index, const wchar_t* TextRow::*column) {
     return L"";
 }
 
-constexpr int kIndexCount = 35; // resource indexes 0 to 34
+constexpr int kIndexCount = 44; // resource indexes 0 to 43
 
 TEST(LocalizedStrings, EnglishTextsLoadByIndexExactly) {
     for (int index = 0; index < kIndexCount; ++index) {
@@ -146,8 +156,8 @@ TEST(LocalizedStrings, TablesKeepTheirLanguageTags) {
 // Ids next to the sets, ids in blocks that do not exist, and ids that no string table
 // can hold all load as the empty string.
 TEST(LocalizedStrings, IdsOutsideTheSetsAreEmpty) {
-    const int ids[] = {0,    1,    2999, 3035,  3040, 3999,  4035,       4047,       4999,
-                       5035, 5047, 9999, 65535, -1,   65536, 0x7FFFFFFF, -0x7FFFFFFF};
+    const int ids[] = {0,    1,    2999, 3044,  3047, 3999,  4044,       4047,       4999,
+                       5044, 5047, 9999, 65535, -1,   65536, 0x7FFFFFFF, -0x7FFFFFFF};
     for (int id : ids)
         EXPECT_EQ(LoadStringById(id), L"") << "id " << id;
 }

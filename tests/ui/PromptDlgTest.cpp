@@ -1,6 +1,9 @@
 // The prompt dialog: where it is placed, its buttons for both styles, its colours, the
-// result of each way of closing it, and no GDI objects left behind by repeated prompts.
+// result of each way of closing it, what a screen reader and a keyboard user find in it,
+// and no GDI objects left behind by repeated prompts.
 #include "UiTestSupport.h"
+
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +13,7 @@
 
 #include "update/locale/Localization.h"
 #include "res/resource.h"
+#include "support/ScreenReader.h"
 #include "ui/PromptDlg.h"
 
 namespace {
@@ -45,11 +49,12 @@ protected:
 
     // Shows a prompt over the main window from a worker thread (as the update does)
     // and lets `act` handle it once it is on screen. Returns the prompt's result.
-    int Run(const std::wstring& text, int style, const std::function<void(HWND)>& act) {
+    int Run(const std::wstring& text, int style, const std::function<void(HWND)>& act,
+            bool highContrast = false) {
         std::atomic<int> result{-100};
         std::atomic<bool> done{false};
         std::thread worker([&] {
-            result = CPromptDlg::Show(main.m_hWnd, text, style);
+            result = CPromptDlg::Show(main.m_hWnd, text, style, highContrast);
             done = true;
         });
         HWND prompt = nullptr;
@@ -218,9 +223,92 @@ TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
     auto altF4 = [](HWND prompt) { PostMessageW(prompt, WM_SYSCOMMAND, SC_CLOSE, 0); };
     for (int style : {PROMPT_OK, PROMPT_OKCANCEL}) {
         EXPECT_EQ(Run(L"enter", style, key(VK_RETURN)), 1) << "Enter, style " << style;
-        EXPECT_EQ(Run(L"escape", style, key(VK_ESCAPE)), 2) << "Escape, style " << style;
+        // Escape takes the way out: Cancel, or OK where that is the only answer.
+        EXPECT_EQ(Run(L"escape", style, key(VK_ESCAPE)), style == PROMPT_OKCANCEL ? 2 : 1)
+            << "Escape, style " << style;
         EXPECT_EQ(Run(L"alt+f4", style, altF4), 2) << "system close, style " << style;
     }
+}
+
+// The focus in a prompt's thread.
+HWND FocusIn(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// A screen reader finds the prompt as a dialog whose description is its text and its OK
+// button focused, named and described by that text; Tab moves the focus to Cancel, which
+// then shows the focus cue where OK shows none, and Enter answers with it.
+TEST_F(PromptDlgTest, AScreenReaderReadsThePromptAndTheKeyboardAnswersIt) {
+    kxtest::ReadAloud dialog, ok, cancel;
+    HWND focusAtOpen = nullptr, okButton = nullptr;
+    bool okPlain = false, cancelPlain = true, cancelCued = false;
+    const int result = Run(L"\n   Abort the update?   \n", PROMPT_OKCANCEL, [&](HWND prompt) {
+        okButton = GetDlgItem(prompt, IDC_BTN_OK);
+        HWND cancelButton = GetDlgItem(prompt, IDC_BTN_CANCEL);
+        WaitForPrompt(prompt);
+        focusAtOpen = FocusIn(prompt);
+        dialog = kxtest::ReadWindow(prompt);
+        ok = kxtest::ReadWindow(okButton);
+        cancel = kxtest::ReadWindow(cancelButton);
+        const kxtest::Pixels okFace = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_OK_NORMAL)));
+        const kxtest::Pixels cancelFace =
+            BitmapPixels(static_cast<UINT>(LocalizedId(PIC_CANCEL_NORMAL)));
+        cancelPlain = kxtest::WaitFor(
+            [&] { return ShowsBitmap(kxtest::CaptureWindow(prompt), cancelFace, 170, 90); });
+        PostMessageW(prompt, WM_KEYDOWN, VK_TAB, 1);
+        kxtest::Pixels px;
+        cancelCued = kxtest::WaitFor([&] {
+            px = kxtest::CaptureWindow(prompt);
+            return FocusIn(prompt) == cancelButton && !ShowsBitmap(px, cancelFace, 170, 90);
+        });
+        okPlain = ShowsBitmap(px, okFace, 60, 90);
+        kxtest::SaveScreenshot(px, L"prompt_focus_on_cancel");
+        PostMessageW(cancelButton, WM_KEYDOWN, VK_RETURN, 1);
+    });
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(focusAtOpen, okButton);
+    EXPECT_EQ(dialog.role, ROLE_SYSTEM_DIALOG);
+    EXPECT_EQ(dialog.name, L"NOTE");
+    EXPECT_EQ(dialog.description, L"Abort the update?");
+    EXPECT_EQ(ok.role, ROLE_SYSTEM_PUSHBUTTON);
+    EXPECT_EQ(ok.name, L"OK");
+    EXPECT_EQ(ok.description, L"Abort the update?");
+    EXPECT_EQ(cancel.role, ROLE_SYSTEM_PUSHBUTTON);
+    EXPECT_EQ(cancel.name, L"Cancel");
+    EXPECT_TRUE(cancelPlain) << "no focus cue before the keyboard is used";
+    EXPECT_TRUE(cancelCued);
+    EXPECT_TRUE(okPlain);
+}
+
+// In high contrast the prompt is the system's window colours with a frame, its text in the
+// window text's colour and its buttons text buttons; they still answer.
+TEST_F(PromptDlgTest, HighContrastDrawsInTheSystemsColours) {
+    kxtest::Pixels px;
+    const COLORREF window = GetSysColor(COLOR_WINDOW), face = GetSysColor(COLOR_BTNFACE);
+    const int result = Run(
+        L"Update firmware version: V1.36", PROMPT_OKCANCEL,
+        [&](HWND prompt) {
+            kxtest::WaitFor([&] {
+                px = kxtest::CaptureWindow(prompt);
+                return px.At(150, 60) == window && px.At(65, 95) == face && px.At(175, 95) == face;
+            });
+            kxtest::SaveScreenshot(px, L"prompt_high_contrast");
+            kxtest::ClickControl(prompt, IDC_BTN_CANCEL);
+        },
+        true);
+    EXPECT_EQ(result, 2);
+    EXPECT_EQ(px.At(150, 60), window);
+    EXPECT_EQ(px.At(0, 0), GetSysColor(COLOR_WINDOWFRAME)); // the frame
+    EXPECT_EQ(px.At(65, 95), face);                         // inside OK
+    EXPECT_EQ(px.At(175, 95), face);                        // inside Cancel
+    int text = 0;
+    for (int y = 24; y < 60; ++y)
+        for (int x = 15; x < 285; ++x)
+            text += px.At(x, y) == GetSysColor(COLOR_WINDOWTEXT);
+    EXPECT_GT(text, 20);
 }
 
 TEST_F(PromptDlgTest, RepeatedPromptsLeaveNoGdiObjectsOfTheirOwn) {

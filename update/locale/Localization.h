@@ -55,6 +55,16 @@ constexpr int TXT_CONFIRM_VERSION_BETA = 31; // "... V%.02f  Beta%d"
 constexpr int TXT_UPDATE_RUNNING = 32;       // why log-off or shut-down waits for the update
 constexpr int TXT_UPDATE_INTERRUPTED = 33;   // "... (%s) ...": an update never ended, its version
 constexpr int TXT_CRASH_SAVED = 34;          // "... %s ...": the tool crashed, where its dump is
+// What a screen reader says of the controls whose meaning is drawn in pictures.
+constexpr int TXT_UPDATE_BUTTON_NAME = 35; // with its access key ("&Update")
+constexpr int TXT_MINIMIZE_BUTTON_NAME = 36;
+constexpr int TXT_CLOSE_BUTTON_NAME = 37;
+constexpr int TXT_RECEIVER_CONNECTED = 38; // the device panel's connected look
+constexpr int TXT_RECEIVER_ABSENT = 39;    // the device panel's not-connected look
+constexpr int TXT_VERSION_NAME = 40;       // said before the version text
+constexpr int TXT_PROGRESS_NAME = 41;
+constexpr int TXT_OK_BUTTON_NAME = 42; // the prompt's buttons
+constexpr int TXT_CANCEL_BUTTON_NAME = 43;
 
 // The language of the user interface: always UI_LANG_ENGLISH.
 WORD UiLanguage();
