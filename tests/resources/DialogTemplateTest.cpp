@@ -219,7 +219,7 @@ TEST(DialogTemplates, Prompt) {
     EXPECT_EQ(dlg.face, L"MS Shell Dlg");
     ExpectItems(dlg, {
                          {-1, nullptr, 0x5000080E, 0, 0, 200, 78, L"", IDB_PROMPT_BG},
-                         {IDC_PROMPT_TEXT, nullptr, 0x50020001, 10, 16, 180, 33, L"D", 0},
+                         {IDC_PROMPT_TEXT, nullptr, 0x50020081, 10, 16, 180, 33, L"D", 0},
                      });
 }
 
