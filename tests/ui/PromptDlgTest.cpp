@@ -179,13 +179,15 @@ const wchar_t kLongNotice[] =
 TEST_F(PromptDlgTest, ALongTextMakesThePromptTallerWithNothingCut) {
     RECT window{}, ok{}, text{};
     kxtest::Pixels px;
+    const kxtest::Pixels okFace = BitmapPixels(static_cast<UINT>(LocalizedId(PIC_OK_NORMAL)));
     Run(kLongNotice, PROMPT_OK, [&](HWND prompt) {
+        // Until the grown prompt has been painted, its OK button included.
         kxtest::WaitFor([&] {
             GetWindowRect(prompt, &window);
             px = WaitForPrompt(prompt);
-            return px.height == window.bottom - window.top;
+            ok = ClientRectOf(prompt, IDC_BTN_OK);
+            return px.height == window.bottom - window.top && ShowsBitmap(px, okFace, 214, ok.top);
         });
-        ok = ClientRectOf(prompt, IDC_BTN_OK);
         text = ClientRectOf(prompt, IDC_PROMPT_TEXT);
         kxtest::SaveScreenshot(px, L"prompt_long");
         kxtest::ClickControl(prompt, IDC_BTN_OK);
@@ -197,8 +199,7 @@ TEST_F(PromptDlgTest, ALongTextMakesThePromptTallerWithNothingCut) {
     EXPECT_EQ(ok.top, 90 + extra);
     EXPECT_EQ(ok.bottom, 112 + extra);
     EXPECT_EQ(text.bottom, 74 + extra);
-    EXPECT_TRUE(
-        ShowsBitmap(px, BitmapPixels(static_cast<UINT>(LocalizedId(PIC_OK_NORMAL))), 214, ok.top));
+    EXPECT_TRUE(ShowsBitmap(px, okFace, 214, ok.top));
     // The last line is drawn: white in the text's lowest line height.
     int lastLineWhite = 0;
     for (int y = text.bottom - 16; y < text.bottom; ++y)
