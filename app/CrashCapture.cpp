@@ -62,6 +62,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
     wchar_t name[64];
+    // NOLINTNEXTLINE(cert-err33-c): the longest name is 36 characters
     swprintf(name, 64, L"crash-%04u%02u%02u-%02u%02u%02u-%lu.dmp", now.wYear, now.wMonth, now.wDay,
              now.wHour, now.wMinute, now.wSecond, ::GetCurrentProcessId());
     const std::wstring dump = c.Folder + name;
@@ -92,6 +93,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
     ::GetSystemTimeAsFileTime(&record.Started);
     record.ToolVersion = KX_VERSION_TEXT_W;
     wchar_t what[160];
+    // NOLINTNEXTLINE(cert-err33-c): the longest text is 62 characters
     swprintf(what, 160, L"the tool crashed: exception 0x%08lX at 0x%p; ",
              exception->ExceptionRecord->ExceptionCode, exception->ExceptionRecord->ExceptionAddress);
     record.Outcome = what + (written ? L"dump " + dump : std::wstring(L"no dump could be written"));

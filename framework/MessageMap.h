@@ -77,7 +77,7 @@ private:
     return &map;                                                                                   \
     }
 
-#define KX_THIS(self) static_cast<ThisClass*>(self)
+#define KX_THIS(self) (static_cast<ThisClass*>(self))
 
 #define ON_MESSAGE(msg, fn)                                                                        \
     {msg, framework_detail::kAnyCode, framework_detail::kAnyId,                                    \

@@ -8,7 +8,7 @@ namespace {
 CWinApp* g_pApp = nullptr;
 }
 
-CWinApp::CWinApp() {
+CWinApp::CWinApp() noexcept {
     g_pApp = this;
 }
 

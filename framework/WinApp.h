@@ -7,7 +7,7 @@
 
 class CWinApp {
 public:
-    CWinApp();
+    CWinApp() noexcept;
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
     virtual ~CWinApp();

@@ -21,6 +21,8 @@ HBRUSH CallCtlColor(CWnd* self, WPARAM wParam, LPARAM lParam, UINT ctlType,
     HBRUSH brush = call(self, &dc, control, ctlType);
     temporary.Detach();
     dc.Detach();
+    // An HBRUSH is a handle the handler returns, not an address inside dc or temporary.
+    // cppcheck-suppress returnDanglingLifetime
     return brush;
 }
 

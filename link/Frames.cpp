@@ -47,7 +47,7 @@ int SendLinkFrame(CHid& hid, std::uint8_t sub, const std::uint8_t* payload, std:
 int SendHeaderFrame(CHid& hid, FirmwareHeader header) {
     std::uint8_t copy[IMAGE_HEADER_SIZE];
     std::memcpy(copy, &header, sizeof(copy));
-    for (int word = 0; word < 4; ++word) {
+    for (std::size_t word = 0; word < 4; ++word) {
         StoreBigEndian32(copy + 4 * word);
     }
     return SendLinkFrame(hid, SUB_HEADER, copy, IMAGE_HEADER_SIZE);

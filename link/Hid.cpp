@@ -132,6 +132,7 @@ namespace {
 bool AwaitCancelled(std::unique_ptr<CHid::Request>& request) {
     if (::WaitForSingleObject(request->Event.Get(), kCancelGraceMs) == WAIT_OBJECT_0)
         return true;
+    // NOLINTNEXTLINE(bugprone-unused-return-value): the system may still write to it
     request.release(); // deliberately never freed
     request = std::make_unique<CHid::Request>();
     return false;
@@ -287,6 +288,7 @@ int CHid::OpenDevice() {
     return 1;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): takes the caller's share and drops it
 void CHid::Retire(std::shared_ptr<DeviceFile> file) {
     if (!file) {
         return;

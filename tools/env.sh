@@ -5,7 +5,7 @@
 KX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KX_BUILD="$KX_ROOT/build"
 KX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64 wine wine64 xvfb x11-utils googletest imagemagick
-    osslsigncode openssl)
+    osslsigncode openssl clang lld clang-tidy cppcheck)
 
 kx_say() { printf '%s\n' "$*" >&2; }
 

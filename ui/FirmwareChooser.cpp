@@ -25,6 +25,7 @@ std::wstring ChooseImageFile(HWND owner) {
     wchar_t directory[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, directory);
     std::vector<wchar_t> file(32768, L'\0');
+    // NOLINTNEXTLINE(cert-err33-c): a MAX_PATH folder and a pattern fit 32768 characters
     swprintf(file.data(), file.size(), L"%ls\\*.dat", directory);
     const std::vector<wchar_t> filter = DatFilter();
 

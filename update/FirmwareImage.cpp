@@ -10,6 +10,7 @@
 
 namespace {
 struct FileCloser {
+    // NOLINTNEXTLINE(cert-err33-c): the file was only read; nothing is lost if closing fails
     void operator()(FILE* file) const { fclose(file); }
 };
 
@@ -80,7 +81,7 @@ ImageCheck LoadFirmwareImage(const std::wstring& path, FirmwareImage* image,
     const auto rounded = static_cast<std::size_t>(WholeBlockBytes(stored.DataLength));
     std::vector<std::uint8_t> data;
     data.reserve(rounded);
-    constexpr std::size_t kPiece = 64 * 1024;
+    constexpr std::size_t kPiece = std::size_t{64} * 1024;
     while (data.size() < rounded) {
         const std::size_t at = data.size();
         const std::size_t want = std::min(kPiece, rounded - at);
@@ -106,13 +107,14 @@ ImageCheck LoadFirmwareImage(const std::wstring& path, FirmwareImage* image,
 namespace {
 std::wstring Format(const std::wstring& format, double value, int number = 0) {
     wchar_t text[256] = {};
+    // NOLINTNEXTLINE(cert-err33-c): every language's version text is far shorter
     swprintf(text, 256, format.c_str(), value, number);
     return text;
 }
 } // namespace
 
 std::wstring FormatConfirmationText(std::uint32_t versionWord) {
-    const int beta = (versionWord >> 16) & 0xFF;
+    const int beta = static_cast<int>((versionWord >> 16) & 0xFF);
     if (beta == 0)
         return Format(LoadLocalizedString(TXT_CONFIRM_VERSION), versionWord / 100.0);
     return Format(LoadLocalizedString(TXT_CONFIRM_VERSION_BETA), (versionWord & 0xFFFF) / 100.0,
@@ -122,7 +124,7 @@ std::wstring FormatConfirmationText(std::uint32_t versionWord) {
 std::wstring FormatVersionText(std::uint32_t versionWord) {
     if (versionWord == 0xFFFFFFFFu)
         return L"?";
-    const int beta = (versionWord >> 16) & 0xFF;
+    const int beta = static_cast<int>((versionWord >> 16) & 0xFF);
     if (beta != 0)
         return Format(L"V%0.2f  Beta%d", (versionWord & 0xFFFF) / 100.0, beta);
     return Format(L"V%0.2f", (versionWord & 0xFFFF) / 100.0);

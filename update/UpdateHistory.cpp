@@ -49,6 +49,7 @@ std::string LocalTimeText(const FILETIME& utc) {
     const long long minutes = (ticks(localFile) - ticks(utc)) / 600000000LL;
     const long long away = minutes < 0 ? -minutes : minutes;
     char text[40];
+    // NOLINTNEXTLINE(cert-err33-c): the time is 25 characters
     snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02u%c%02lld:%02lld", localTime.wYear,
              localTime.wMonth, localTime.wDay, localTime.wHour, localTime.wMinute,
              localTime.wSecond, minutes < 0 ? '-' : '+', away / 60, away % 60);
@@ -57,6 +58,7 @@ std::string LocalTimeText(const FILETIME& utc) {
 
 std::string Line(const char* label, const std::string& value) {
     char head[40];
+    // NOLINTNEXTLINE(cert-err33-c): the labels are the record's own, all shorter
     snprintf(head, sizeof(head), "  %-18s", label);
     return head + value + "\r\n";
 }
@@ -102,6 +104,7 @@ std::wstring OutcomeText(const CUpdateSession& session) {
         return L"?";
     }();
     wchar_t code[8];
+    // NOLINTNEXTLINE(cert-err33-c): a byte is 4 characters
     swprintf(code, 8, L"0x%02X", session.FailureCode());
     switch (session.Outcome()) {
     case SessionOutcome::Succeeded:
@@ -177,6 +180,7 @@ std::string FormatUpdateRecord(const UpdateRecord& r) {
     if (!r.UpdateId.empty())
         text += Line("Update ID:", Utf8(r.UpdateId));
     text += Line("Tool version:", Utf8(r.ToolVersion));
+    // NOLINTNEXTLINE(cert-err33-c): at most 47 characters
     snprintf(number, sizeof(number), "VID 0x%04X, PID 0x%04X, device mode %d", r.VendorID,
              r.ProductID, r.DeviceMode);
     text += Line("Receiver:", number);
@@ -203,6 +207,7 @@ std::string FormatUpdateRecord(const UpdateRecord& r) {
         return text + "\r\n";
     }
     text += Line("Outcome:", Utf8(r.Outcome));
+    // NOLINTNEXTLINE(cert-err33-c): a 64-bit count of milliseconds is 20 digits at most
     snprintf(number, sizeof(number), "%.1f s", static_cast<double>(r.DurationMs) / 1000.0);
     text += Line("Duration:", number);
     if (!r.VersionAfter.empty())
@@ -431,6 +436,7 @@ std::wstring Sha256Hex(std::initializer_list<ByteRange> ranges) {
     std::wstring hex;
     for (UCHAR byte : digest) {
         wchar_t two[3];
+        // NOLINTNEXTLINE(cert-err33-c): a byte is two digits
         swprintf(two, 3, L"%02x", byte);
         hex += two;
     }

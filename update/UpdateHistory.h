@@ -67,7 +67,7 @@ std::wstring UpdateHistoryPath();
 constexpr wchar_t kHistoryLockName[] = L"Local\\Kestrix.OVTools.History";
 
 // The most the history keeps: older records are dropped, whole, to stay within it.
-constexpr std::uint64_t kHistoryLimit = 1024 * 1024;
+constexpr std::uint64_t kHistoryLimit = std::uint64_t{1024} * 1024;
 
 // Adds a record to the history file, creating its folder and the file when needed and
 // dropping the oldest records, whole, to keep within kHistoryLimit, and writes it through
