@@ -17,19 +17,8 @@ namespace {
 using kxtest::MainWindowHarness;
 using kxtest::ReadWindow;
 
-// Presses Alt+U in the window through the system's input queue, as the keyboard does.
 void PressAltU(HWND window) {
-    SetForegroundWindow(window);
-    kxtest::WaitFor([&] { return GetForegroundWindow() == window; }, 2000);
-    const WORD sequence[4][2] = {
-        {VK_MENU, 0}, {'U', 0}, {'U', KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
-    INPUT keys[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        keys[i].type = INPUT_KEYBOARD;
-        keys[i].ki.wVk = sequence[i][0];
-        keys[i].ki.dwFlags = sequence[i][1];
-    }
-    SendInput(4, keys, sizeof(INPUT));
+    kxtest::PressAltWith(window, 'U');
 }
 
 // Presses Enter in the prompt, brought to the foreground first.
@@ -39,12 +28,6 @@ void PressEnterIn(HWND prompt) {
     kxtest::PressKey(VK_RETURN);
 }
 
-HWND FocusIn(HWND window) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
-}
 
 TEST(MainWindowScreenReader, NamesEveryControlInBothLooks) {
     MainWindowHarness h;
@@ -99,7 +82,7 @@ TEST(MainWindowScreenReader, AltUAndEnterRunAWholeUpdate) {
     HWND confirmation = h.WaitForPrompt();
     ASSERT_NE(confirmation, nullptr);
     HWND ok = GetDlgItem(confirmation, IDC_BTN_OK);
-    EXPECT_EQ(FocusIn(confirmation), ok);
+    EXPECT_EQ(kxtest::FocusIn(confirmation), ok);
     EXPECT_EQ(ReadWindow(ok).description, L"Update firmware version: V1.36");
     PressEnterIn(confirmation);
 

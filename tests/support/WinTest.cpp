@@ -155,10 +155,21 @@ void PressKey(WORD vk) {
 }
 
 void PressAltF4(HWND window) {
+    PressAltWith(window, VK_F4);
+}
+
+HWND FocusIn(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+void PressAltWith(HWND window, WORD key) {
     SetForegroundWindow(window);
     WaitFor([&] { return GetForegroundWindow() == window; }, 2000);
     const WORD sequence[4][2] = {
-        {VK_MENU, 0}, {VK_F4, 0}, {VK_F4, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
+        {VK_MENU, 0}, {key, 0}, {key, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
     INPUT keys[4] = {};
     for (int i = 0; i < 4; ++i) {
         keys[i].type = INPUT_KEYBOARD;

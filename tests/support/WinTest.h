@@ -54,6 +54,11 @@ void ClickWithMouse(HWND control);
 void PressKey(WORD vk);
 // Brings the window to the foreground and presses Alt+F4 there, as the keyboard does.
 void PressAltF4(HWND window);
+// Presses Alt with `key` in the window, brought to the foreground first, through the
+// system's input queue as the keyboard does.
+void PressAltWith(HWND window, WORD key);
+// The window that has the keyboard focus in the thread of `window`.
+HWND FocusIn(HWND window);
 
 // The text of a window or control.
 std::wstring WindowText(HWND hwnd);

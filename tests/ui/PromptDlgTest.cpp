@@ -230,13 +230,6 @@ TEST_F(PromptDlgTest, KeyboardAndSystemCloseResults) {
     }
 }
 
-// The focus in a prompt's thread.
-HWND FocusIn(HWND window) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
-}
 
 // A screen reader finds the prompt as a dialog whose description is its text and its OK
 // button focused, named and described by that text; Tab moves the focus to Cancel, which
@@ -249,7 +242,7 @@ TEST_F(PromptDlgTest, AScreenReaderReadsThePromptAndTheKeyboardAnswersIt) {
         okButton = GetDlgItem(prompt, IDC_BTN_OK);
         HWND cancelButton = GetDlgItem(prompt, IDC_BTN_CANCEL);
         WaitForPrompt(prompt);
-        focusAtOpen = FocusIn(prompt);
+        focusAtOpen = kxtest::FocusIn(prompt);
         dialog = kxtest::ReadWindow(prompt);
         ok = kxtest::ReadWindow(okButton);
         cancel = kxtest::ReadWindow(cancelButton);
@@ -262,7 +255,7 @@ TEST_F(PromptDlgTest, AScreenReaderReadsThePromptAndTheKeyboardAnswersIt) {
         kxtest::Pixels px;
         cancelCued = kxtest::WaitFor([&] {
             px = kxtest::CaptureWindow(prompt);
-            return FocusIn(prompt) == cancelButton && !ShowsBitmap(px, cancelFace, 170, 90);
+            return kxtest::FocusIn(prompt) == cancelButton && !ShowsBitmap(px, cancelFace, 170, 90);
         });
         okPlain = ShowsBitmap(px, okFace, 60, 90);
         kxtest::SaveScreenshot(px, L"prompt_focus_on_cancel");
