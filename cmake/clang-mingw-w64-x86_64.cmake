@@ -2,15 +2,13 @@
 # compiler's view of the code (tests/CMakeLists.txt: the clang_build test). clang targets
 # MinGW-w64 and uses GCC's C++ library and runtime, posix thread model, as the GCC build
 # does, and links with lld.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+# The GCC toolchain's target, resource compiler, search roots and Wine, with clang as the
+# compiler.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-x86_64.cmake)
 set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
 
 # The MinGW-w64 headers and libraries are the sysroot, so clang never searches the
 # Linux /usr/include. GCC's C++ headers and runtime libraries come from its posix
@@ -31,12 +29,3 @@ set(KX_CLANG_LINK "-Wno-unused-command-line-argument -fuse-ld=lld -L${KX_GCC_POS
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${KX_CLANG_LINK}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${KX_CLANG_LINK}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${KX_CLANG_LINK}")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Programs run under Wine.
-find_program(WINE_EXECUTABLE NAMES wine wine64 PATHS /usr/bin /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
